@@ -1,0 +1,158 @@
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "console/console.h"
+#include "link/torvelendpoint.h"
+#include "protocol/modes.h"
+#include "settings/settingsdialog.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSerialPortInfo>
+#include <QTcpSocket>
+
+static void initImages()
+{
+    // The image bundle lives in a static library, whose resource
+    // registration the linker would otherwise drop.
+    Q_INIT_RESOURCE(images);
+}
+
+static QList<tavix::SerialPortEntry> toolkitPorts()
+{
+    QList<tavix::SerialPortEntry> ports;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        ports.append({info.portName(), info.manufacturer()});
+    return ports;
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , statusLabel(new QLabel)
+    , console(new Console)
+    , settings_dialog(new SettingsDialog)
+    , serial(new QSerialPort(this))
+    , port_lister(toolkitPorts)
+    , save_name_asker([this] {
+        return QFileDialog::getSaveFileName(this, tr("Save CSV file"), QStringLiteral("test.csv"),
+                                            tr("CSV files (.csv);;Zip files (.zip, *.7z)"));
+    })
+    , torvel_host(QString::fromLatin1(tavix::torvel_address))
+    , torvel_port(tavix::torvel_tcp_port)
+{
+    initImages();
+    ui->setupUi(this);
+    // Gateways' text is shown as it came, never read as rich text.
+    statusLabel->setTextFormat(Qt::PlainText);
+    ui->heartbeatLabelDataTab->setTextFormat(Qt::PlainText);
+    ui->heartbeatLabelConfigTab->setTextFormat(Qt::PlainText);
+    ui->statusBar->addWidget(statusLabel, 0);
+    ui->dataBox->addWidget(console, 0);
+    console->setEnabled(true);
+    console->setFont(QFont(QStringLiteral("Courier"), 8, QFont::Light, true));
+
+    ui->SernixButton->setIcon(QIcon(QStringLiteral(":/images/sernix.png")));
+    ui->SernixButton->setIconSize(QSize(217, 217));
+    ui->TorvelButton->setIcon(QIcon(QStringLiteral(":/images/torvel.png")));
+    ui->TorvelButton->setIconSize(QSize(283, 217));
+
+    for (const tavix::ConversionMode &m : tavix::modeTable())
+        ui->selectModeBox->addItem(QIcon(), tr(m.list_text));
+
+    connect(ui->selectModeBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::showConversionList);
+    connect(ui->changeModeButton, &QPushButton::clicked, this, &MainWindow::changeMode);
+    connect(ui->restartButton, &QPushButton::clicked, this, &MainWindow::de_init_Gateway);
+    connect(ui->restartButtonfromData, &QPushButton::clicked, this, &MainWindow::de_init_Gateway);
+    connect(ui->tx_limitButtonConfigTab, &QPushButton::clicked, this, &MainWindow::send_tx_limit);
+    connect(ui->tx_limitButtonDataTab, &QPushButton::clicked, this, &MainWindow::send_tx_limit);
+    connect(ui->sendButtonDataTab, &QPushButton::clicked, this, &MainWindow::send_line);
+    connect(ui->SernixButton, &QPushButton::clicked, this, &MainWindow::loadSernix);
+    connect(ui->TorvelButton, &QPushButton::clicked, this, &MainWindow::loadTorvel);
+    connect(ui->initButtonConfigTab, &QPushButton::clicked, this, &MainWindow::init_raw_mode);
+    connect(ui->dataStartStopButton, &QPushButton::clicked, this, &MainWindow::start_stop_data);
+    connect(ui->logStartStopButton, &QPushButton::clicked, this, &MainWindow::start_logging);
+
+    // The serial port's signals are connected once for its whole life, so
+    // that reopening it during the baud probe never calls a slot twice.
+    connect(serial, &QSerialPort::readyRead, this, &MainWindow::readData);
+    connect(serial, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
+
+    // The form's actions, offered in a menu so that the about box is
+    // reachable and a product can be chosen again from the working page.
+    QMenu *gateway_menu = menuBar()->addMenu(tr("&Gateway"));
+    gateway_menu->addAction(ui->actionSernix);
+    gateway_menu->addAction(ui->actionTorvel);
+    QMenu *help_menu = menuBar()->addMenu(tr("&Help"));
+    help_menu->addAction(ui->actionAbout);
+    help_menu->addAction(ui->actionAboutQt);
+    // From the menu the choice starts over from the selection page, where
+    // a failed attempt leaves the user.
+    connect(ui->actionSernix, &QAction::triggered, this, [this] {
+        showInitDisplay();
+        loadSernix();
+    });
+    connect(ui->actionTorvel, &QAction::triggered, this, [this] {
+        showInitDisplay();
+        loadTorvel();
+    });
+    connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::about);
+    connect(ui->actionAboutQt, &QAction::triggered, qApp, &QApplication::aboutQt);
+
+    showConversionList();
+    go_back_to_selectStackedWidget();
+}
+
+MainWindow::~MainWindow()
+{
+    releaseTcpLink();
+    closeSerialPort();
+    delete settings_dialog;
+    delete ui;
+}
+
+void MainWindow::setPortLister(PortLister lister)
+{
+    port_lister = std::move(lister);
+}
+
+void MainWindow::setTorvelEndpoint(const QString &host, quint16 port)
+{
+    torvel_host = host;
+    torvel_port = port;
+}
+
+void MainWindow::setSaveNameAsker(SaveNameAsker asker)
+{
+    save_name_asker = std::move(asker);
+}
+
+void MainWindow::setStatusText(const QString &text)
+{
+    statusLabel->setText(text);
+}
+
+void MainWindow::go_back_to_selectStackedWidget()
+{
+    ui->stackedWidget->setCurrentIndex(0);
+    if (serial->isOpen())
+        serial->close();
+    setStatusText(tr(" Select your product by clicking on Sernix or Torvel"));
+}
+
+void MainWindow::showInitDisplay()
+{
+    ui->stackedWidget->setCurrentIndex(0);
+}
+
+void MainWindow::about()
+{
+    QMessageBox::about(this, tr("About Tavix Gateway Tool v1.1 by Halvane"),
+                       tr("<b>Tavix Gateway Tool for Sernix and Torvel by Yllenor<b>"));
+}

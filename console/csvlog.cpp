@@ -1,0 +1,86 @@
+#include "console/csvlog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
+
+namespace tavix {
+
+CsvLog::CsvLog() = default;
+
+CsvLog::~CsvLog() = default;
+
+bool CsvLog::ensureSpool()
+{
+    if (spool)
+        return true;
+    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath()
+                                                 + QStringLiteral("/tavix-log-XXXXXX.spool"));
+    if (!file->open()) {
+        if (spool_error.isEmpty())
+            spool_error = file->errorString();
+        return false;
+    }
+    spool = std::move(file);
+    return true;
+}
+
+void CsvLog::append(const QString &entry)
+{
+    ++count;
+    if (!ensureSpool())
+        return;
+    // The file is plain UTF-8 text; each entry keeps its own line end and
+    // the log adds one line feed after it.
+    QByteArray record = entry.toUtf8();
+    record.append('\n');
+    if (spool->write(record) != record.size() && spool_error.isEmpty())
+        spool_error = spool->errorString();
+}
+
+bool CsvLog::writeTo(const QString &file_name, QString *error)
+{
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!spool_error.isEmpty())
+        return fail(QCoreApplication::translate("MainWindow",
+                                                "The temporary log file could not be written: %1")
+                        .arg(spool_error));
+    if (spool && !spool->flush())
+        return fail(spool->errorString());
+
+    QFile out(file_name);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate))
+        return fail(out.errorString());
+
+    if (spool) {
+        if (!spool->seek(0))
+            return fail(spool->errorString());
+        QByteArray chunk;
+        while (!(chunk = spool->read(1 << 20)).isEmpty()) {
+            if (out.write(chunk) != chunk.size())
+                return fail(out.errorString());
+        }
+        // Further entries, if any, go after what was already spooled.
+        spool->seek(spool->size());
+    }
+    if (!out.flush())
+        return fail(out.errorString());
+    out.close();
+    if (out.error() != QFileDevice::NoError)
+        return fail(out.errorString());
+    return true;
+}
+
+void CsvLog::clear()
+{
+    spool.reset();
+    spool_error.clear();
+    count = 0;
+}
+
+} // namespace tavix

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QObject>
+
+// Shared by every InfiniteCountWorker; stored by repeat_sec and read by
+// nobody yet.
+extern int repeat_seconds;
+
+// Lives on a thread of its own and sends the window a steady stream of ticks
+// through a queued connection; each tick makes the window hand on the TCP
+// lines that are waiting. The ticks are paced: emitted back to back they pile
+// up in the window's event queue and keep both cores busy on a silent link.
+class InfiniteCountWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Between two ticks. Short enough that a line waits no more than a
+    // screen refresh or two, long enough that an idle link costs next to no
+    // CPU.
+    static constexpr int tick_interval_ms = 10;
+
+    InfiniteCountWorker();
+    ~InfiniteCountWorker() override;
+
+    bool keep_running = true;
+
+signals:
+    void updateCount(int count);
+    void finished();
+
+public slots:
+    void doWork();
+    void stopWork();
+
+private slots:
+    void repeat_sec(int repeatsec);
+};
+
+// Counts count_from..count_to (inclusive), one step a second.
+class CountWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    CountWorker(int from, int to);
+
+    int count_from;
+    int count_to;
+
+signals:
+    void updateCount(int count);
+    void finished();
+
+public slots:
+    void doWork();
+};

@@ -1,0 +1,156 @@
+// The serial link to the Sernix: the adapter search, the baud probe, reading
+// lines and losing the adapter.
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QScopedValueRollback>
+#include <QTcpSocket>
+#include <QTimer>
+
+using namespace tavix;
+
+namespace {
+
+// After every open, the restart sequence goes out once the adapter has
+// settled.
+constexpr int restart_after_open_ms = 500;
+
+} // namespace
+
+void MainWindow::loadSernix()
+{
+    releaseTcpLink();
+    st.link_is_tcp = false;
+    if (serial->isOpen())
+        serial->close();
+    // A new choice starts over: the probe runs again and lines wait for a
+    // fresh identity reply, as at start.
+    ++probe_generation;
+    st.sernix_identified = false;
+    st.torvel_identified = false;
+    setStatusText(tr(" Trying to connect Sernix via serial to USB connection..."));
+
+    const QList<SerialPortEntry> ports = port_lister();
+    const int adapter = findAdapter(ports);
+    if (adapter >= 0)
+        st.port_name = ports.at(adapter).port_name;
+
+    try_connect_sernix_4800();
+}
+
+void MainWindow::probeStep(int baud, const QString &text, int next_step_ms,
+                           void (MainWindow::*next)())
+{
+    if (st.sernix_identified)
+        return;
+    setStatusText(text);
+    if (serial->isOpen())
+        serial->close();
+    openSerialPort(baud);
+    // A later choice of a product ends this probe.
+    const quint64 generation = probe_generation;
+    QTimer::singleShot(next_step_ms, this, [this, generation, next] {
+        if (generation == probe_generation)
+            (this->*next)();
+    });
+}
+
+void MainWindow::try_connect_sernix_4800()
+{
+    probeStep(4800, tr(" Trying to connect Sernix via serial to USB 4800 baud"), 3000,
+              &MainWindow::try_connect_sernix_38400);
+}
+
+void MainWindow::try_connect_sernix_38400()
+{
+    probeStep(38400, tr(" Trying to connect Sernix via serial to USB 38400 baud"), 2000,
+              &MainWindow::try_connect_sernix_230400);
+}
+
+void MainWindow::try_connect_sernix_230400()
+{
+    probeStep(230400, tr(" Trying to connect Sernix via serial to USB 230400 baud"), 2000,
+              &MainWindow::try_connect_sernix_115200);
+}
+
+void MainWindow::try_connect_sernix_115200()
+{
+    probeStep(115200, tr(" Trying to connect Sernix via serial to USB 115200 baud"), 2000,
+              &MainWindow::cant_connect_sernix);
+}
+
+void MainWindow::cant_connect_sernix()
+{
+    if (st.sernix_identified)
+        return;
+    setStatusText(tr(" Can`t connect Sernix. Make sure both cables are connected."));
+}
+
+void MainWindow::try_bauds()
+{
+    for (const int baud : {4800, 38400, 230400, 115200}) {
+        if (st.sernix_identified)
+            break;
+        serial->setBaudRate(baud);
+    }
+}
+
+void MainWindow::openSerialPort(int baud)
+{
+    if (serial->isOpen()) {
+        serial->setBaudRate(baud);
+        de_init_Gateway();
+        return;
+    }
+    serial->setPortName(st.port_name);
+    serial->setBaudRate(baud);
+    serial->setDataBits(QSerialPort::Data8);
+    serial->setParity(QSerialPort::NoParity);
+    serial->setStopBits(QSerialPort::OneStop);
+    serial->setFlowControl(QSerialPort::NoFlowControl);
+    if (serial->open(QIODevice::ReadWrite)) {
+        // Whatever was half read belongs to another rate or another port.
+        serial_framer.clear();
+        const quint64 generation = probe_generation;
+        QTimer::singleShot(restart_after_open_ms, this, [this, generation] {
+            if (generation == probe_generation)
+                de_init_Gateway();
+        });
+    } else {
+        QMessageBox::critical(this, tr("Error opening serial port"), serial->errorString());
+        setStatusText(tr(" Can`t open %1 serial port").arg(st.port_name));
+    }
+}
+
+void MainWindow::readData()
+{
+    // A command sent while a line is handled waits for its bytes to leave,
+    // and that wait can deliver readyRead again: the nested call leaves the
+    // new bytes to this loop, so lines keep their order.
+    if (reading_serial)
+        return;
+    QScopedValueRollback<bool> guard(reading_serial, true);
+    while (serial->isOpen() && serial->bytesAvailable() > 0) {
+        const QList<QByteArray> lines = serial_framer.feed(serial->readAll());
+        for (const QByteArray &line : lines)
+            process_line(line);
+    }
+}
+
+void MainWindow::handleError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError)
+        return;
+    QMessageBox::critical(this, tr("Critical Error"), serial->errorString());
+    closeSerialPort();
+}
+
+void MainWindow::closeSerialPort()
+{
+    if (serial->isOpen())
+        serial->close();
+    if (socket && socket->isOpen())
+        socket->close();
+}
