@@ -3,9 +3,11 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScopedValueRollback>
+#include <QSerialPortInfo>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -141,10 +143,24 @@ void MainWindow::readData()
 
 void MainWindow::handleError(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ResourceError)
+    // An unplugged adapter hangs its line up: reads then find nothing and,
+    // depending on what the last system call left behind, the port reports
+    // a read error instead of a resource error, over and over. The device
+    // node vanishing tells the two apart.
+    const QString device = QSerialPortInfo(*serial).systemLocation();
+    const bool adapter_gone = error == QSerialPort::ReadError && !device.isEmpty()
+        && !QFileInfo::exists(device);
+    if (error != QSerialPort::ResourceError && !adapter_gone)
         return;
-    QMessageBox::critical(this, tr("Critical Error"), serial->errorString());
+    if (!serial->isOpen())
+        return; // already handled
+    const QString reason = adapter_gone
+        ? tr("The serial port %1 is gone: the adapter was unplugged.").arg(st.port_name)
+        : serial->errorString();
+    // Closed before the box opens, so that a port still signalling errors
+    // cannot stack further boxes from the box's own event loop.
     closeSerialPort();
+    QMessageBox::critical(this, tr("Critical Error"), reason);
 }
 
 void MainWindow::closeSerialPort()
