@@ -27,7 +27,7 @@ static QList<tavix::SerialPortEntry> toolkitPorts()
     QList<tavix::SerialPortEntry> ports;
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos)
-        ports.append({info.portName(), info.manufacturer()});
+        ports.append({ info.portName(), info.manufacturer() });
     return ports;
 }
 

@@ -38,8 +38,7 @@ void InfiniteCountWorker::repeat_sec(int repeatsec)
 CountWorker::CountWorker(int from, int to)
     : count_from(from)
     , count_to(to)
-{
-}
+{ }
 
 void CountWorker::doWork()
 {

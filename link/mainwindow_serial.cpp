@@ -92,7 +92,7 @@ void MainWindow::cant_connect_sernix()
 
 void MainWindow::try_bauds()
 {
-    for (const int baud : {4800, 38400, 230400, 115200}) {
+    for (const int baud : { 4800, 38400, 230400, 115200 }) {
         if (st.sernix_identified)
             break;
         serial->setBaudRate(baud);
@@ -148,8 +148,8 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
     // a read error instead of a resource error, over and over. The device
     // node vanishing tells the two apart.
     const QString device = QSerialPortInfo(*serial).systemLocation();
-    const bool adapter_gone = error == QSerialPort::ReadError && !device.isEmpty()
-        && !QFileInfo::exists(device);
+    const bool adapter_gone
+        = error == QSerialPort::ReadError && !device.isEmpty() && !QFileInfo::exists(device);
     if (error != QSerialPort::ResourceError && !adapter_gone)
         return;
     if (!serial->isOpen())

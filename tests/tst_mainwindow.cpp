@@ -54,12 +54,13 @@ void TestMainWindow::opensOnSelectionPage()
     QCOMPARE(modes->count(), 11);
     QCOMPARE(modes->itemText(9), QStringLiteral("14 - Full Mode"));
     auto *description = w.findChild<QLabel *>("conversionList");
-    QVERIFY(description->text().startsWith(QStringLiteral("BaudRate: 4800\r\n\r\nTalker ID: Mixed")));
+    QVERIFY(
+        description->text().startsWith(QStringLiteral("BaudRate: 4800\r\n\r\nTalker ID: Mixed")));
     QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : green; }"));
     auto *change = w.findChild<QPushButton *>("changeModeButton");
     QCOMPARE(change->palette().color(QPalette::Active, QPalette::Button), QColor(Qt::green));
 
-    for (const char *name : {"dataLabel", "heartbeatLabelDataTab", "heartbeatLabelConfigTab"})
+    for (const char *name : { "dataLabel", "heartbeatLabelDataTab", "heartbeatLabelConfigTab" })
         QVERIFY2(w.findChild<QLabel *>(name)->text().isEmpty(), name);
 
     // The product pictures, at their own size, as the buttons' only content.
@@ -162,7 +163,7 @@ void TestMainWindow::menuOffersProductsAndAbout()
     QStringList gateway_items;
     for (QAction *a : menus.at(0)->menu()->actions())
         gateway_items << a->text();
-    QCOMPARE(gateway_items, QStringList({"Sernix", "Torvel"}));
+    QCOMPARE(gateway_items, QStringList({ "Sernix", "Torvel" }));
     auto *about = w.findChild<QAction *>("actionAbout");
     QCOMPARE(about->shortcut(), QKeySequence(QStringLiteral("Alt+A")));
     QVERIFY(menus.at(1)->menu()->actions().contains(about));
@@ -190,7 +191,7 @@ void TestMainWindow::pagesAndSerialPort()
     Pty pty;
     QVERIFY(pty.isValid());
     MainWindow w;
-    w.setPortLister([&pty] { return QList<tavix::SerialPortEntry>{{pty.path, "FTDI"}}; });
+    w.setPortLister([&pty] { return QList<tavix::SerialPortEntry>{ { pty.path, "FTDI" } }; });
     auto *port = w.findChild<QSerialPort *>();
     auto *pages = w.findChild<QStackedWidget *>("stackedWidget");
     w.loadSernix();

@@ -89,8 +89,8 @@ void TestWindowProtocol::nothingPassesBeforeIdentity()
     MainWindow w;
     child<QPushButton>(w, "logStartStopButton")->click();
     QVERIFY(w.state().logging_on);
-    for (const QByteArray &line : {status_line, QByteArray("$PHLV,ACK,TX_LIMIT,OFF\r\n"),
-                                   QByteArray("!PHLV,127250,1,AAAA\r\n")})
+    for (const QByteArray &line : { status_line, QByteArray("$PHLV,ACK,TX_LIMIT,OFF\r\n"),
+                                    QByteArray("!PHLV,127250,1,AAAA\r\n") })
         w.process_line(line);
     QVERIFY(consoleText(w).isEmpty());
     QCOMPARE(w.state().log_lines.size(), 0);
@@ -122,9 +122,8 @@ void TestWindowProtocol::identityReply_data()
                                << " Sernix is connected in conversion mode: 14" << false;
     QTest::newRow("sernix 15") << QByteArray("$PHLV,Halvane_Sernix,FW 2.1.0:15*3D\r\n") << 15 << 10
                                << true << " Sernix is connected in conversion mode: 15" << false;
-    QTest::newRow("sernix token mid-line")
-        << QByteArray("xx Halvane_S:4*00\r\n") << 4 << 4 << false
-        << " Sernix is connected in conversion mode: 4" << false;
+    QTest::newRow("sernix token mid-line") << QByteArray("xx Halvane_S:4*00\r\n") << 4 << 4 << false
+                                           << " Sernix is connected in conversion mode: 4" << false;
     QTest::newRow("both tokens: sernix")
         << QByteArray("$Halvane_Tor Halvane_S:2*00\r\n") << 2 << 2 << false
         << " Sernix is connected in conversion mode: 2" << false;
@@ -132,9 +131,9 @@ void TestWindowProtocol::identityReply_data()
                               << " Torvel is connected in conversion mode: 3" << true;
     QTest::newRow("torvel 15 bare") << QByteArray("$PHLV,Halvane_Torvel:15\r\n") << 15 << 10 << true
                                     << " Torvel is connected in conversion mode: 15" << true;
-    QTest::newRow("mode 9 keeps row") << QByteArray("$PHLV,Halvane_Torvel:9*00\r\n") << 9 << -1
-                                      << false << " Torvel is connected in conversion mode: 9"
-                                      << true;
+    QTest::newRow("mode 9 keeps row")
+        << QByteArray("$PHLV,Halvane_Torvel:9*00\r\n") << 9 << -1 << false
+        << " Torvel is connected in conversion mode: 9" << true;
     QTest::newRow("no colon") << QByteArray("$PHLV,Halvane_Sernix\r\n") << 0 << 0 << false
                               << " Sernix is connected in conversion mode: 0" << false;
 }
@@ -166,7 +165,8 @@ void TestWindowProtocol::identityReply()
     QCOMPARE(w.state().torvel_identified, !sernix);
     // The button is green exactly when the list shows the reported mode.
     const QColor expected = index < 0 ? QColor(Qt::red) : QColor(Qt::green);
-    QCOMPARE(child<QPushButton>(w, "changeModeButton")->palette().color(QPalette::Button), expected);
+    QCOMPARE(child<QPushButton>(w, "changeModeButton")->palette().color(QPalette::Button),
+             expected);
 }
 
 void TestWindowProtocol::statusSentences()
@@ -174,8 +174,10 @@ void TestWindowProtocol::statusSentences()
     MainWindow w;
     w.process_line(torvel_3);
     w.process_line(status_line);
-    QCOMPARE(statusText(w), QStringLiteral("Bus Load: 12, Devices: 5, Uptime: 3601 sec, Address: 34\r\n"));
-    const QString four = QStringLiteral("Bus Load: 12\r\nDevices: 5\r\nUptime: 3601 sec\r\nAddress: 34\r\n");
+    QCOMPARE(statusText(w),
+             QStringLiteral("Bus Load: 12, Devices: 5, Uptime: 3601 sec, Address: 34\r\n"));
+    const QString four
+        = QStringLiteral("Bus Load: 12\r\nDevices: 5\r\nUptime: 3601 sec\r\nAddress: 34\r\n");
     QCOMPARE(child<QLabel>(w, "heartbeatLabelDataTab")->text(), four);
     QCOMPARE(child<QLabel>(w, "heartbeatLabelConfigTab")->text(), four);
 
@@ -190,7 +192,9 @@ void TestWindowProtocol::statusSentences()
     QCOMPARE(child<QLabel>(w, "heartbeatLabelConfigTab")->textFormat(), Qt::PlainText);
     auto *status_label = w.statusBar()->findChildren<QLabel *>().first();
     QCOMPARE(status_label->textFormat(), Qt::PlainText);
-    QCOMPARE(statusText(w), QStringLiteral("Bus Load: <img src=x>, Devices: <b>5</b>, Uptime: 1 sec, Address: 2\r\n"));
+    QCOMPARE(
+        statusText(w),
+        QStringLiteral("Bus Load: <img src=x>, Devices: <b>5</b>, Uptime: 1 sec, Address: 2\r\n"));
 }
 
 void TestWindowProtocol::rawModeFollowsStatus()
@@ -235,14 +239,19 @@ void TestWindowProtocol::commandBytes_data()
     QTest::newRow("restart") << QByteArray("de_init_Gateway")
                              << QByteArray("$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,CMD\r\n"
                                            "$PHLV,TAVIX_OFFLINE,\r\n$PHLV,TAVIX_OFFLINE,\r\n");
-    QTest::newRow("init raw") << QByteArray("init_raw_mode") << QByteArray("$PHLV,TAVIX_INIT,ALL,\r\n");
-    QTest::newRow("iso request") << QByteArray("send_iso_request") << QByteArray("!PHLV,59904,255,AO4A\r\n");
-    QTest::newRow("tx limit") << QByteArray("send_tx_limit") << QByteArray("$PHLV,TX_LIMIT,OFF\r\n");
+    QTest::newRow("init raw") << QByteArray("init_raw_mode")
+                              << QByteArray("$PHLV,TAVIX_INIT,ALL,\r\n");
+    QTest::newRow("iso request") << QByteArray("send_iso_request")
+                                 << QByteArray("!PHLV,59904,255,AO4A\r\n");
+    QTest::newRow("tx limit") << QByteArray("send_tx_limit")
+                              << QByteArray("$PHLV,TX_LIMIT,OFF\r\n");
     QTest::newRow("reset") << QByteArray("reset") << QByteArray("$PHLV,TAVIX_RESET,\r\n");
-    QTest::newRow("restart command") << QByteArray("send_restart_command")
-                                     << QByteArray("$PHLV,TAVIX_OFFLINE,\r\n");
-    QTest::newRow("errors") << QByteArray("send_error_request") << QByteArray("$PHLV,GET_TAVIX_ERRORS\r\n");
-    QTest::newRow("devices") << QByteArray("send_show_devices") << QByteArray("$PHLV,SHOW_DEVICES\r\n");
+    QTest::newRow("restart command")
+        << QByteArray("send_restart_command") << QByteArray("$PHLV,TAVIX_OFFLINE,\r\n");
+    QTest::newRow("errors") << QByteArray("send_error_request")
+                            << QByteArray("$PHLV,GET_TAVIX_ERRORS\r\n");
+    QTest::newRow("devices") << QByteArray("send_show_devices")
+                             << QByteArray("$PHLV,SHOW_DEVICES\r\n");
     QTest::newRow("init normal") << QByteArray("send_init_command")
                                  << QByteArray("$PHLV,TAVIX_INIT,NORMAL\r\n");
     QTest::newRow("init all") << QByteArray("send_init_command_allmode")
@@ -322,7 +331,8 @@ void TestWindowProtocol::commandModeToggles()
     cmd->click();
     QCOMPARE(t.sent("$PHLV,CMD\r\n"), QByteArray("$PHLV,CMD\r\n"));
     child<QPushButton>(t.w, "restartButtonfromData")->click();
-    t.sent("$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,TAVIX_OFFLINE,\r\n$PHLV,TAVIX_OFFLINE,\r\n");
+    t.sent(
+        "$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,TAVIX_OFFLINE,\r\n$PHLV,TAVIX_OFFLINE,\r\n");
     QCOMPARE(cmd->text(), QStringLiteral("CMD OFF"));
     cmd->click();
     QCOMPARE(t.sent("$PHLV,CMD\r\n"), QByteArray("$PHLV,CMD\r\n"));
@@ -343,7 +353,8 @@ void TestWindowProtocol::followUpsAfterHalfASecond()
 
     // A mode acknowledgement restarts the gateway at once.
     t.w.process_line("$PHLV,ACK,TAVIX_MODE,5\r\n");
-    QCOMPARE(t.sent("$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,TAVIX_OFFLINE,\r\n$PHLV,TAVIX_OFFLINE,\r\n"),
+    QCOMPARE(t.sent("$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,TAVIX_OFFLINE,\r\n$PHLV,TAVIX_"
+                    "OFFLINE,\r\n"),
              QByteArray("$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,CMD\r\n"
                         "$PHLV,TAVIX_OFFLINE,\r\n$PHLV,TAVIX_OFFLINE,\r\n"));
 
@@ -387,13 +398,16 @@ void TestWindowProtocol::modeDescriptionFollowsGateway()
     QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : red; }"));
 
     w.process_line("$PHLV,Halvane_Torvel:2*00\r\n");
-    QCOMPARE(description->text(), QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
+    QCOMPARE(description->text(),
+             QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
     QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : green; }"));
 
     w.process_line("$PHLV,Halvane_Sernix:2*00\r\n");
     QVERIFY(description->text().startsWith("BaudRate: 4800\r\n"));
     modes->setCurrentIndex(10);
-    QCOMPARE(description->text(), QStringLiteral("BaudRate: 230400\r\n\r\nTalker ID: !PHLV\r\n\r\nRAW NMEA2000 data over serial"));
+    QCOMPARE(description->text(),
+             QStringLiteral(
+                 "BaudRate: 230400\r\n\r\nTalker ID: !PHLV\r\n\r\nRAW NMEA2000 data over serial"));
 }
 
 void TestWindowProtocol::changeModeOnSerialSwitchesRate()
@@ -401,18 +415,20 @@ void TestWindowProtocol::changeModeOnSerialSwitchesRate()
     Pty pty;
     QVERIFY(pty.isValid());
     MainWindow w;
-    w.setPortLister([&pty] { return QList<tavix::SerialPortEntry>{{pty.path, "FTDI"}}; });
+    w.setPortLister([&pty] { return QList<tavix::SerialPortEntry>{ { pty.path, "FTDI" } }; });
     w.loadSernix();
     w.process_line(sernix_14);
     // The probe's restart sequence, half a second after the open.
     QByteArray written;
-    QTRY_VERIFY_WITH_TIMEOUT((written += pty.readAvailable()).contains("TAVIX_OFFLINE,\r\n$PHLV,TAVIX_OFFLINE"), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (written += pty.readAvailable()).contains("TAVIX_OFFLINE,\r\n$PHLV,TAVIX_OFFLINE"), 2000);
     QCOMPARE(pty.toolBaud(), 4800);
 
     child<QComboBox>(w, "selectModeBox")->setCurrentIndex(10);
     child<QPushButton>(w, "changeModeButton")->click();
     QCOMPARE(w.state().baud_rate, 230400);
-    QCOMPARE(pty.readAvailable(500), QByteArray("$PHLV,TAVIX_MODE,15,\r\n$PHLV,TAVIX_MODE,15,\r\n"));
+    QCOMPARE(pty.readAvailable(500),
+             QByteArray("$PHLV,TAVIX_MODE,15,\r\n$PHLV,TAVIX_MODE,15,\r\n"));
     QCOMPARE(pty.toolBaud(), 4800);
     QTRY_COMPARE_WITH_TIMEOUT(pty.toolBaud(), 230400, 2000);
 
