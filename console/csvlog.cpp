@@ -61,12 +61,17 @@ bool CsvLog::writeTo(const QString &file_name, QString *error)
         if (!spool->seek(0))
             return fail(spool->errorString());
         QByteArray chunk;
-        while (!(chunk = spool->read(1 << 20)).isEmpty()) {
-            if (out.write(chunk) != chunk.size())
-                return fail(out.errorString());
-        }
-        // Further entries, if any, go after what was already spooled.
+        bool copied = true;
+        while (copied && !(chunk = spool->read(1 << 20)).isEmpty())
+            copied = out.write(chunk) == chunk.size();
+        const bool read_all = spool->atEnd();
+        // Entries that come later go after the spooled ones, also when this
+        // copy failed half way and the user is to try another file.
         spool->seek(spool->size());
+        if (!copied)
+            return fail(out.errorString());
+        if (!read_all)
+            return fail(spool->errorString());
     }
     if (!out.flush())
         return fail(out.errorString());
