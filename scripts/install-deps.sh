@@ -7,12 +7,12 @@ packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     xvfb xauth imagemagick
+    dpkg-dev file desktop-file-utils
 )
-# Extra sets, asked for by name: sanitizer and fuzzing builds, packaging.
+# Extra sets, asked for by name: sanitizer and fuzzing builds.
 for extra in "$@"; do
     case "$extra" in
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-    package) packages+=(dpkg-dev fakeroot file desktop-file-utils) ;;
     *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;
     esac
 done

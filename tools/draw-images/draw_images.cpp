@@ -1,13 +1,16 @@
-// Draws the product pictures of the selection page: images/sernix.png
-// (217 x 217) and images/torvel.png (283 x 217), on a transparent background.
+// Draws the product pictures of the selection page, images/sernix.png
+// (217 x 217) and images/torvel.png (283 x 217), and the application icon in
+// the hicolor sizes, packaging/icons/tavix-gateway-tool-<size>.png (16, 32,
+// 48, 64, 128 and 256 pixels square), all on a transparent background.
 //
 // Build and run from the repository root:
 //
 //   cmake -S tools/draw-images -B /tmp/draw-images-build
 //   cmake --build /tmp/draw-images-build
-//   QT_QPA_PLATFORM=offscreen /tmp/draw-images-build/draw-images images
+//   QT_QPA_PLATFORM=offscreen /tmp/draw-images-build/draw-images images packaging/icons
 //
-// The argument is the folder to write into (default: the current folder).
+// The first argument is the folder for the product pictures (default: the
+// current folder), the second the folder for the icons (default: the first).
 // The lettering uses "Nimbus Sans" (falling back to "DejaVu Sans"); the output
 // is committed, so the tool itself never depends on these fonts.
 
@@ -426,6 +429,173 @@ void torvel(QPainter &p)
     wifiMark(p, QPointF(plate.right() - 28, plate.center().y() + 12), 30, wave.darker(115));
 }
 
+// The application icon: the front of a gateway enclosure filling a rounded
+// square, with its LEDs and a name plate whose orange bar and two arrows say
+// "data both ways". Each size is drawn on its own pixel grid rather than
+// scaled down from the largest, so that the small sizes keep sharp edges and
+// leave out what would only blur there.
+void icon(QPainter &p)
+{
+    const int size = p.device()->width();
+    const qreal u = size / 256.0; // one unit of the 256 pixel design
+    const int margin = qMax(1, size / 16);
+    const QRectF tile(margin, margin, size - 2 * margin, size - 2 * margin);
+    const qreal w = tile.width();
+    const qreal radius = qRound(w * 0.19);
+    const qreal hairline = qMax<qreal>(1.0, 1.3 * u);
+
+    QPainterPath body;
+    body.addRoundedRect(tile, radius, radius);
+    if (size >= 48)
+        dropShadow(p, body, QPointF(0, 3 * u + 0.5), qMax(1, qRound(5 * u)), 0.45);
+
+    const QColor top(0x3b, 0x4f, 0x6b);
+    const QColor bottom(0x1a, 0x24, 0x33);
+    QLinearGradient fill(tile.topLeft(), tile.bottomLeft());
+    fill.setColorAt(0.0, top.lighter(125));
+    fill.setColorAt(0.08, top);
+    fill.setColorAt(0.85, bottom);
+    fill.setColorAt(1.0, bottom.darker(130));
+    p.fillPath(body, fill);
+    if (size >= 32) {
+        QPainterPath sheen;
+        const qreal in = qMax<qreal>(1.0, 3 * u);
+        sheen.addRoundedRect(tile.adjusted(in, in, -in, -tile.height() * 0.52), radius - in,
+                             radius - in);
+        QLinearGradient shine(tile.topLeft(), QPointF(tile.left(), tile.center().y()));
+        shine.setColorAt(0.0, QColor(255, 255, 255, 70));
+        shine.setColorAt(1.0, QColor(255, 255, 255, 0));
+        p.fillPath(sheen, shine);
+    }
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0, 0, 0, size >= 32 ? 120 : 160), hairline));
+    p.drawRoundedRect(tile.adjusted(hairline / 2, hairline / 2, -hairline / 2, -hairline / 2),
+                      radius - hairline / 2, radius - hairline / 2);
+
+    // The LED row and the maker's mark along the top edge.
+    const qreal ledY = tile.top() + w * 0.15;
+    if (size >= 48) {
+        const qreal r = w * 0.036;
+        const QColor colours[]
+            = { QColor(0x3c, 0xe0, 0x6a), QColor(0xff, 0xb3, 0x1f), QColor(0x35, 0xb4, 0xff) };
+        for (int i = 0; i < 3; ++i) {
+            const QPointF c(tile.left() + w * (0.15 + 0.11 * i), ledY);
+            QRadialGradient glow(c, r * 2.6);
+            QColor halo = colours[i];
+            halo.setAlpha(140);
+            glow.setColorAt(0.0, halo);
+            halo.setAlpha(0);
+            glow.setColorAt(1.0, halo);
+            p.setPen(Qt::NoPen);
+            p.setBrush(glow);
+            p.drawEllipse(c, r * 2.6, r * 2.6);
+            QRadialGradient led(c - QPointF(r * 0.3, r * 0.3), r * 1.2);
+            led.setColorAt(0.0, colours[i].lighter(170));
+            led.setColorAt(1.0, colours[i]);
+            p.setPen(QPen(QColor(0, 0, 0, 140), qMax<qreal>(0.6, 0.8 * u)));
+            p.setBrush(led);
+            p.drawEllipse(c, r, r);
+        }
+    } else if (size >= 32) {
+        // Two pixels each: a glow would only smear them.
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x3c, 0xe0, 0x6a));
+        p.drawRect(QRectF(qRound(tile.left() + w * 0.16), qRound(ledY - 1), 2, 2));
+        p.setBrush(QColor(0xff, 0xb3, 0x1f));
+        p.drawRect(QRectF(qRound(tile.left() + w * 0.30), qRound(ledY - 1), 2, 2));
+    }
+    if (size >= 128) {
+        QFont f = sansFont(9 * u, QFont::Bold);
+        f.setLetterSpacing(QFont::AbsoluteSpacing, 1.8 * u);
+        p.setFont(f);
+        const QString mark = QStringLiteral("HALVANE");
+        const qreal x = tile.right() - w * 0.1 - QFontMetricsF(f).horizontalAdvance(mark);
+        const qreal base = ledY + QFontMetricsF(f).capHeight() / 2;
+        p.setPen(QColor(0, 0, 0, 90));
+        p.drawText(QPointF(x, base + 0.8 * u), mark);
+        p.setPen(QColor(255, 255, 255, 150));
+        p.drawText(QPointF(x, base), mark);
+    }
+
+    // The name plate, snapped to whole pixels at the small sizes.
+    QRectF plate(tile.left() + w * 0.11, tile.top() + w * 0.31, w * 0.78, w * 0.55);
+    if (size <= 16)
+        plate = QRectF(3, 3, 10, 11); // room for two five-pixel arrow heads
+    else if (size < 64)
+        plate = QRectF(QPointF(qRound(plate.left()), qRound(plate.top())),
+                       QPointF(qRound(plate.right()), qRound(plate.bottom())));
+    const qreal plateRadius = size >= 48 ? w * 0.05 : 1;
+    QLinearGradient plateFill(plate.topLeft(), plate.bottomLeft());
+    plateFill.setColorAt(0.0, QColor(0xfb, 0xfc, 0xfd));
+    plateFill.setColorAt(1.0, QColor(0xdc, 0xe2, 0xe8));
+    p.setPen(Qt::NoPen);
+    p.setBrush(plateFill);
+    p.drawRoundedRect(plate, plateRadius, plateRadius);
+    if (size >= 48) {
+        p.setPen(QPen(QColor(0, 0, 0, 90), qMax<qreal>(0.8, 0.8 * u)));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(plate, plateRadius, plateRadius);
+    }
+
+    // Orange bar down the plate's left side.
+    const qreal pad = size >= 48 ? plate.height() * 0.14 : 1;
+    const qreal barWidth = size >= 48 ? w * 0.045 : (size >= 32 ? 2 : 1);
+    const QRectF bar(plate.left() + pad, plate.top() + pad, barWidth, plate.height() - 2 * pad);
+    p.setPen(Qt::NoPen);
+    p.setBrush(accent);
+    p.drawRoundedRect(bar, barWidth / 2, barWidth / 2);
+
+    // Two arrows, one each way, filling the rest of the plate.
+    const QColor ink(0x1c, 0x25, 0x31);
+    const qreal left = bar.right() + (size >= 48 ? plate.width() * 0.1 : (size >= 32 ? 2 : 0));
+    const qreal right = plate.right() - (size >= 48 ? plate.width() * 0.1 : 1);
+    const qreal stroke = size >= 48 ? plate.height() * 0.11 : (size >= 32 ? 2 : 1);
+    const qreal head = size >= 48 ? plate.height() * 0.2 : 3;
+    qreal y1 = plate.top() + plate.height() * 0.34;
+    qreal y2 = plate.top() + plate.height() * 0.66;
+    if (size <= 16) {
+        y1 = plate.top() + 3;
+        y2 = plate.bottom() - 3;
+    } else if (size < 48) {
+        y1 = plate.top() + qRound(plate.height() * 0.3);
+        y2 = plate.bottom() - qRound(plate.height() * 0.3);
+    }
+    auto arrow = [&](qreal y, bool toRight) {
+        const qreal tip = toRight ? right : left;
+        const qreal tail = toRight ? left : right;
+        const qreal dir = toRight ? 1 : -1;
+        if (size >= 48) {
+            p.setPen(QPen(ink, stroke, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(Qt::NoBrush);
+            p.drawLine(QPointF(tail, y), QPointF(tip - dir * stroke * 0.6, y));
+            QPolygonF h;
+            h << QPointF(tip, y) << QPointF(tip - dir * head * 1.1, y - head)
+              << QPointF(tip - dir * head * 1.1, y + head);
+            p.setPen(QPen(ink, stroke * 0.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(ink);
+            p.drawPolygon(h);
+        } else {
+            // Pixel arrows on whole pixels, y being the shaft's top row.
+            p.setPen(Qt::NoPen);
+            p.setBrush(ink);
+            p.drawRect(QRectF(qMin(tip, tail), y, qAbs(tip - tail), stroke));
+            for (int i = 1; i < int(head); ++i) {
+                const qreal x = toRight ? tip - 1 - i : tip + i;
+                if (size <= 16) {
+                    // A filled head would be a blot at this size: two
+                    // diagonal strokes read as an arrow.
+                    p.drawRect(QRectF(x, y - i, 1, 1));
+                    p.drawRect(QRectF(x, y + stroke - 1 + i, 1, 1));
+                } else {
+                    p.drawRect(QRectF(x, y - i, 1, stroke + 2 * i));
+                }
+            }
+        }
+    };
+    arrow(y1, true);
+    arrow(y2, false);
+}
+
 bool draw(const QString &path, QSize size, void (*paint)(QPainter &))
 {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
@@ -452,7 +622,12 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     QFont::insertSubstitution(QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans"));
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
-    const bool ok = draw(out.filePath(QStringLiteral("sernix.png")), QSize(217, 217), sernix)
+    const QDir iconsOut(argc > 2 ? QString::fromLocal8Bit(argv[2]) : out.path());
+    bool ok = draw(out.filePath(QStringLiteral("sernix.png")), QSize(217, 217), sernix)
         && draw(out.filePath(QStringLiteral("torvel.png")), QSize(283, 217), torvel);
+    for (int size : { 16, 32, 48, 64, 128, 256 }) {
+        const QString name = QStringLiteral("tavix-gateway-tool-%1.png").arg(size);
+        ok = ok && draw(iconsOut.filePath(name), QSize(size, size), icon);
+    }
     return ok ? 0 : 1;
 }

@@ -1,0 +1,60 @@
+# Install rules and the Debian package. Included from the top-level
+# CMakeLists.txt, so PROJECT_VERSION is the one version of the tool (the
+# window title says the same).
+#
+#   cmake --install <build> --prefix <dir>   installs the tool into any prefix
+#   make package                             builds the .deb into the build folder
+
+include(GNUInstallDirs)
+
+set(TAVIX_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+# Installing and packaging take what has been built: `make package` builds
+# first, and the package test must not rebuild the tree under the other tests
+# running beside it.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+# The sizes the icon is drawn in (tools/draw-images), each for its own
+# hicolor folder.
+set(TAVIX_ICON_SIZES 16 32 48 64 128 256)
+
+install(TARGETS tavix-gateway-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${TAVIX_PACKAGING_DIR}/tavix-gateway-tool.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size IN LISTS TAVIX_ICON_SIZES)
+    install(FILES ${TAVIX_PACKAGING_DIR}/icons/tavix-gateway-tool-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME tavix-gateway-tool.png)
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tavix-gateway-tool)
+set(CPACK_PACKAGE_VENDOR "Halvane")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Connect to, watch and configure Halvane NMEA 2000 gateways")
+# Wrapped by hand: dpkg shows the long description as written.
+set(CPACK_PACKAGE_DESCRIPTION
+    "A desktop tool for the two Halvane NMEA 2000 gateways: the Sernix, connected
+through a USB serial adapter, and the Torvel, reached over its own wireless
+network. It shows and changes the gateway's conversion mode, shows its status
+(bus load, devices, uptime, address) and all of its traffic, sends lines typed
+by the user and logs received traffic to a CSV file.")
+set(CPACK_PACKAGE_CONTACT "Halvane Tavix team <tavix@halvane.example>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Halvane Tavix team <tavix@halvane.example>")
+set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+# tavix-gateway-tool_<version>-<release>_<arch>.deb, as Debian names its files.
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# dpkg-shlibdeps fills Depends from the libraries the binary really links
+# (the Qt 5 libraries, libstdc++, libc), with the versions this build needs.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# The build type keeps debug information; the package does not need it.
+set(CPACK_STRIP_FILES ON)
+include(CPack)
+
+if(TAVIX_BUILD_TESTS)
+    add_test(NAME tst_package
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/tst_package.sh
+                     ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} "${TAVIX_ICON_SIZES}")
+    set_tests_properties(tst_package PROPERTIES TIMEOUT 120 ENVIRONMENT "LC_ALL=C.UTF-8")
+endif()
