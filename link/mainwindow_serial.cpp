@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScopedValueRollback>
-#include <QSerialPortInfo>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -18,6 +17,16 @@ namespace {
 // After every open, the restart sequence goes out once the adapter has
 // settled.
 constexpr int restart_after_open_ms = 500;
+
+// Where the port's device node lives: a name that is not a path is one of
+// the system's device folder, as QSerialPort itself resolves it.
+QString deviceNode(const QString &port_name)
+{
+    if (port_name.isEmpty() || port_name.startsWith(QLatin1Char('/'))
+        || port_name.startsWith(QLatin1String("./")) || port_name.startsWith(QLatin1String("../")))
+        return port_name;
+    return QStringLiteral("/dev/") + port_name;
+}
 
 } // namespace
 
@@ -146,8 +155,10 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
     // An unplugged adapter hangs its line up: reads then find nothing and,
     // depending on what the last system call left behind, the port reports
     // a read error instead of a resource error, over and over. The device
-    // node vanishing tells the two apart.
-    const QString device = QSerialPortInfo(*serial).systemLocation();
+    // node vanishing tells the two apart. Its path comes from the port's
+    // name, not from the toolkit's list of ports: a device that is gone is
+    // no longer listed, and a pseudo-terminal never is.
+    const QString device = deviceNode(serial->portName());
     const bool adapter_gone
         = error == QSerialPort::ReadError && !device.isEmpty() && !QFileInfo::exists(device);
     if (error != QSerialPort::ResourceError && !adapter_gone)
