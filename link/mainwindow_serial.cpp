@@ -3,6 +3,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "console/console.h"
+
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -143,6 +145,7 @@ void MainWindow::readData()
     if (reading_serial)
         return;
     QScopedValueRollback<bool> guard(reading_serial, true);
+    const Console::Batch batch(console); // one insert into the console for all
     while (serial->isOpen() && serial->bytesAvailable() > 0) {
         const QList<QByteArray> lines = serial_framer.feed(serial->readAll());
         for (const QByteArray &line : lines)

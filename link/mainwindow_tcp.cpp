@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "console/console.h"
 #include "link/countworker.h"
 #include "link/torvelendpoint.h"
 
@@ -12,6 +13,13 @@
 #include <QThread>
 
 using namespace tavix;
+
+namespace {
+
+// About 1,400 lines, some 20 ms of work for the window.
+constexpr qint64 tcp_read_bite = 64 * 1024;
+
+} // namespace
 
 void MainWindow::loadTorvel()
 {
@@ -26,6 +34,10 @@ void MainWindow::loadTorvel()
     st.torvel_identified = false;
 
     socket = new QTcpSocket(this);
+    // A flood is taken a bounded bite at a time, so that the window keeps
+    // repainting and answering between bites; the peer waits meanwhile and
+    // nothing is lost.
+    socket->setReadBufferSize(tcp_read_bite);
     connect(socket, &QTcpSocket::disconnected, this, &MainWindow::disconnected);
     connect(socket, &QTcpSocket::readyRead, this, &MainWindow::readyRead);
     socket->connectToHost(torvel_host, torvel_port, QIODevice::ReadWrite,
@@ -79,6 +91,8 @@ void MainWindow::releaseTcpLink()
 
 void MainWindow::handOnWaitingTcpLines()
 {
+    // All of them go into the console in one insert.
+    const Console::Batch batch(console);
     QByteArray line;
     while (st.tcp_line_ring.take(&line))
         process_line(std::move(line));
