@@ -7,7 +7,7 @@ ifneq ($(CI),)
 CMAKE_FLAGS += -DTAVIX_WERROR=ON
 endif
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test clean deps-fuzz fuzz test-asan
 
 all: build
 
@@ -24,5 +24,65 @@ run: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The Debian package, written into the build folder as
+# tavix-gateway-tool_<version>-<release>_<arch>.deb.
+.PHONY: package
+package: build
+	cmake --build $(BUILD_DIR) --target package
+
+# The performance figures of the tool on this machine, as one table with the
+# goal and the command behind each figure; a few minutes. BENCH=<names>
+# measures only those (the names are in the table's commands).
+.PHONY: bench
+bench: deps
+	cmake -S . -B $(BUILD_DIR) -DTAVIX_BUILD_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tavix-bench
+	$(BUILD_DIR)/bench/tavix-bench $(BENCH)
+
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The test suite again, built with AddressSanitizer and UBSan; any report
+# fails the run. Leaks inside the toolkit's own libraries are suppressed by
+# tests/lsan.supp, never ours.
+ASAN_BUILD_DIR ?= build-asan
+SANITIZER_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD_DIR) -DTAVIX_SANITIZE=ON -DTAVIX_BUILD_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
+	cd $(ASAN_BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer targets, each run for FUZZ_SECONDS on a copy of its seed corpus
+# in the build folder, so that the committed seeds never grow.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = fuzz_sentences fuzz_lineframer fuzz_process_line
+FUZZ_FLAGS ?=
+# The window's toolkit keeps caches that make libFuzzer's leak check after
+# each input rescan the whole heap, at a quarter of the speed; leaks are
+# still found by the check at exit.
+FUZZ_FLAGS_fuzz_process_line = -detect_leaks=0
+
+deps-fuzz:
+	@scripts/install-deps.sh fuzz
+
+# One target's run: a fresh copy of its seeds joins what earlier runs found.
+define run_fuzzer
+	mkdir -p $(FUZZ_BUILD_DIR)/corpus/$(1) $(FUZZ_BUILD_DIR)/artifacts
+	cp tests/fuzz/corpus/$(1)/* $(FUZZ_BUILD_DIR)/corpus/$(1)/
+	@echo "== $(1): $(FUZZ_SECONDS) s"
+	QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 QT_LOGGING_RULES='qt.qpa.*=false' $(SANITIZER_ENV) \
+		$(FUZZ_BUILD_DIR)/tests/fuzz/$(1) -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+		-artifact_prefix=$(FUZZ_BUILD_DIR)/artifacts/$(1)- $(FUZZ_FLAGS_$(1)) $(FUZZ_FLAGS) \
+		$(FUZZ_BUILD_DIR)/corpus/$(1)
+
+endef
+
+fuzz: deps-fuzz
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD_DIR) -DTAVIX_FUZZ=ON \
+		-DTAVIX_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
+	$(foreach t,$(FUZZ_TARGETS),$(call run_fuzzer,$(t)))

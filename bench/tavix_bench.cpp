@@ -1,0 +1,590 @@
+// The tool measured against the limits of its links: the real window,
+// offscreen, fed by the gateway simulator through a real loopback socket or
+// a real pseudo-terminal. Prints one table, each figure with its goal and
+// the command that measures it alone.
+//
+//   tavix-bench                 every figure
+//   tavix-bench NAME...         only those (names as in the table's commands)
+
+#include "app/mainwindow.h"
+#include "gatewaysim.h"
+#include "measure.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <unordered_set>
+#include <vector>
+
+using namespace bench;
+
+namespace {
+
+// The simulator's thread, whose work is the gateway's, not the tool's.
+const QByteArray sim_thread = "gateway-sim";
+constexpr int measure_ms = 10000;
+constexpr double mb = 1e6;
+
+QString program; // as invoked, for the commands shown
+
+struct Row
+{
+    QString figure;
+    QString measured;
+    QString goal;
+    QString verdict; // "met", "MISSED", or "-" where there is no goal
+    QString command;
+};
+
+QString verdict(bool met)
+{
+    return met ? QStringLiteral("met") : QStringLiteral("MISSED");
+}
+
+QString commandFor(const char *name)
+{
+    return program + QLatin1Char(' ') + QLatin1String(name);
+}
+
+QString pct(double share)
+{
+    return QString::number(share * 100, 'f', 2) + QLatin1Char('%');
+}
+
+QPlainTextEdit *consoleOf(MainWindow &w)
+{
+    return w.findChild<QPlainTextEdit *>();
+}
+
+// Counts the paint events of a widget: where a link's lines go on screen
+// one pass of the event loop at a time, repaints are most of the cost.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
+// What a user watching traffic has in front: the shown window, Data tab.
+void showDataTab(MainWindow &w)
+{
+    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    tabs->setCurrentWidget(tabs->findChild<QWidget *>(QStringLiteral("dataTab")));
+}
+
+// Sequence numbers of a saved log, in file order. Each record is the line as
+// received, then the tool's own line feed.
+std::vector<quint64> sequencesInLog(const QString &path)
+{
+    std::vector<quint64> seqs;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return seqs;
+    const QByteArray all = f.readAll();
+    for (const QByteArray &line : all.split('\n')) {
+        if (const std::optional<quint64> seq = gatewaysim::sequenceOf(line))
+            seqs.push_back(*seq);
+    }
+    return seqs;
+}
+
+struct OrderCheck
+{
+    quint64 lost = 0; // numbers in [first, first + count) never seen
+    quint64 out_of_order = 0; // lines behind a higher number already seen
+    quint64 duplicated = 0;
+};
+
+OrderCheck checkOrder(const std::vector<quint64> &seqs, quint64 first, quint64 count)
+{
+    OrderCheck c;
+    std::unordered_set<quint64> seen;
+    seen.reserve(seqs.size());
+    std::optional<quint64> highest;
+    for (quint64 seq : seqs) {
+        if (!seen.insert(seq).second)
+            ++c.duplicated;
+        if (highest && seq < *highest)
+            ++c.out_of_order;
+        highest = highest ? std::max(*highest, seq) : seq;
+    }
+    for (quint64 seq = first; seq < first + count; ++seq)
+        c.lost += seen.count(seq) ? 0 : 1;
+    return c;
+}
+
+// A Torvel on loopback and the window connected to it, identified.
+struct TorvelRig
+{
+    gatewaysim::TorvelSimulator sim;
+    MainWindow w;
+
+    // status_ms: the gateway's status period (0: none).
+    bool connect(int status_ms, bool shown)
+    {
+        sim.setStatusInterval(status_ms);
+        if (!sim.start(0))
+            return false;
+        w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), sim.port());
+        if (shown)
+            w.show();
+        w.loadTorvel();
+        if (!runUntil([this] { return w.state().torvel_identified; }, 5000))
+            return false;
+        if (shown)
+            showDataTab(w);
+        return true;
+    }
+};
+
+bool fail(std::vector<Row> &rows, const QString &figure, const QString &why, const char *name)
+{
+    rows.push_back(
+        { figure, QStringLiteral("could not run: ") + why, {}, verdict(false), commandFor(name) });
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+
+bool tcpFlood(std::vector<Row> &rows)
+{
+    const QString figure = QStringLiteral("TCP flood, 200,000 lines");
+    constexpr quint64 n = 200000;
+    TorvelRig rig;
+    if (!rig.connect(0, true))
+        return fail(rows, figure, QStringLiteral("no identity reply"), "tcp-flood");
+    QTemporaryDir dir;
+    const QString log_path = dir.filePath(QStringLiteral("flood.csv"));
+    rig.w.setSaveNameAsker([log_path] { return log_path; });
+    rig.w.start_logging();
+
+    // The last line shown: the last change of the console's document that
+    // came with more logged lines. A line is logged as it is handled and
+    // shown, at the latest, when the pass of the event loop that handled it
+    // ends. Which lines came, and in which order, the saved log tells.
+    qint64 last_change_ns = 0;
+    qint64 logged = 0;
+    QObject::connect(consoleOf(rig.w)->document(), &QTextDocument::contentsChange, &rig.w, [&] {
+        const qint64 now_logged = rig.w.state().log_lines.size();
+        if (now_logged != logged) {
+            logged = now_logged;
+            last_change_ns = steadyNs();
+        }
+    });
+    StallProbe stall;
+    stall.start();
+    const qint64 t0 = steadyNs();
+    rig.sim.flood(0, n);
+    const qint64 first_write_ns = rig.sim.writeTimeNs(0).value_or(t0);
+    runUntil(
+        [&] {
+            if (rig.w.state().log_lines.size() >= qint64(n))
+                return true;
+            // Lines lost: nothing more will come once the writer is done.
+            return rig.sim.floodDone() && steadyNs() - last_change_ns > 2000000000;
+        },
+        120000);
+    // Shown one by one, a line is logged after its insert: the last one
+    // then moves the count after the last change. Its time is about now.
+    if (rig.w.state().log_lines.size() > logged)
+        last_change_ns = steadyNs();
+    stall.stop();
+    rig.w.start_logging(); // saves
+    const std::vector<quint64> seqs = sequencesInLog(log_path);
+    const OrderCheck c = checkOrder(seqs, 0, n);
+    const double secs = double(last_change_ns - first_write_ns) / 1e9;
+    const double rate = double(seqs.size()) / secs;
+    rows.push_back(
+        { figure,
+          QStringLiteral("%1 lines/s (%2 lines in %3 s), %4 lost, %5 out of order, "
+                         "%6 duplicated; longest stall %7 ms")
+              .arg(rate, 0, 'f', 0)
+              .arg(seqs.size())
+              .arg(secs, 0, 'f', 2)
+              .arg(c.lost)
+              .arg(c.out_of_order)
+              .arg(c.duplicated)
+              .arg(stall.longestMs(), 0, 'f', 0),
+          QStringLiteral(">= 25,000 lines/s, 0 lost, 0 out of order"),
+          verdict(rate >= 25000 && c.lost == 0 && c.out_of_order == 0 && c.duplicated == 0),
+          commandFor("tcp-flood") });
+    return true;
+}
+
+bool tcpBusRate(std::vector<Row> &rows)
+{
+    const QString figure = QStringLiteral("TCP at 2,000 lines/s, 10 s");
+    TorvelRig rig;
+    if (!rig.connect(1000, true))
+        return fail(rows, figure, QStringLiteral("no identity reply"), "tcp-bus-rate");
+    rig.sim.setDataRate(2000);
+    runFor(1000);
+    const quint64 sent0 = rig.sim.dataLinesSent();
+    PaintCounter paints(consoleOf(rig.w)->viewport());
+    CpuShare cpu(sim_thread);
+    cpu.start();
+    runFor(measure_ms);
+    const double share = cpu.stop();
+    const int repaints = paints.count;
+    const quint64 sent = rig.sim.dataLinesSent() - sent0;
+    // The stall probe wakes the loop every millisecond, which the CPU
+    // figure must not carry: its own 10 s.
+    StallProbe stall;
+    stall.start();
+    runFor(measure_ms);
+    stall.stop();
+    rows.push_back(
+        { figure,
+          QStringLiteral("%1 of one core (%2 lines taken in 10 s, %3 console repaints/s); "
+                         "longest stall %4 ms")
+              .arg(pct(share))
+              .arg(sent)
+              .arg(repaints / 10)
+              .arg(stall.longestMs(), 0, 'f', 1),
+          QStringLiteral("<= 10% of one core, no stall > 50 ms"),
+          verdict(share <= 0.10 && stall.longestMs() <= 50), commandFor("tcp-bus-rate") });
+    return true;
+}
+
+bool serialLineRate(std::vector<Row> &rows)
+{
+    const QString figure = QStringLiteral("serial at 230400 baud, 10 s");
+    // RAW mode is the one that runs at 230400; its data are raw frames.
+    gatewaysim::SernixSimulator sim(15);
+    if (!sim.start())
+        return fail(rows, figure, QStringLiteral("no pseudo-terminal"), "serial-230400");
+    MainWindow w;
+    const QString port = sim.portName();
+    w.setPortLister([port] {
+        return QList<tavix::SerialPortEntry>{ { port, QStringLiteral("FTDI") } };
+    });
+    w.show();
+    w.loadSernix();
+    // Straight to the gateway's rate rather than through the whole probe.
+    w.openSerialPort(230400);
+    if (!runUntil([&] { return w.state().sernix_identified; }, 5000))
+        return fail(rows, figure, QStringLiteral("no identity reply"), "serial-230400");
+    // The probe's own restart sequence still goes out once; let its identity
+    // reply come before the gateway is initialised.
+    runFor(1000);
+    w.init_raw_mode();
+    if (!runUntil([&] { return sim.rawInitialised(); }, 3000))
+        return fail(rows, figure, QStringLiteral("RAW initialisation not taken"), "serial-230400");
+    runFor(800); // the address-claim request and its answers
+    showDataTab(w);
+
+    QTemporaryDir dir;
+    const QString log_path = dir.filePath(QStringLiteral("serial.csv"));
+    w.setSaveNameAsker([log_path] { return log_path; });
+    w.start_logging();
+    const quint64 first = sim.nextSequence();
+    // More than the line carries: the gateway sheds what it cannot send, so
+    // the line runs full.
+    QElapsedTimer flowing;
+    flowing.start();
+    sim.setDataRate(1000);
+    runFor(500);
+    PaintCounter paints(consoleOf(w)->viewport());
+    CpuShare cpu(sim_thread);
+    cpu.start();
+    runFor(measure_ms);
+    const double share = cpu.stop();
+    const int repaints = paints.count;
+    sim.setDataRate(0);
+    const double flow_s = flowing.nsecsElapsed() / 1e9;
+    runFor(500); // what is still on the line
+    w.start_logging();
+    const quint64 count = sim.nextSequence() - first;
+    const std::vector<quint64> seqs = sequencesInLog(log_path);
+    const OrderCheck c = checkOrder(seqs, first, count);
+    rows.push_back({ figure,
+                     QStringLiteral("%1 of one core (logging on; %2 frames, %3/s; %4 console "
+                                    "repaints/s); %5 lost, %6 out of order")
+                         .arg(pct(share))
+                         .arg(count)
+                         .arg(double(count) / flow_s, 0, 'f', 0)
+                         .arg(repaints / 10)
+                         .arg(c.lost)
+                         .arg(c.out_of_order),
+                     QStringLiteral("<= 5% of one core, 0 lost"),
+                     verdict(share <= 0.05 && c.lost == 0 && c.out_of_order == 0 && count > 0),
+                     commandFor("serial-230400") });
+    return true;
+}
+
+bool idleLink(std::vector<Row> &rows)
+{
+    const QString figure = QStringLiteral("idle connected Torvel, 10 s");
+    TorvelRig rig;
+    if (!rig.connect(1000, true))
+        return fail(rows, figure, QStringLiteral("no identity reply"), "idle");
+    runFor(1000);
+    PaintCounter paints(consoleOf(rig.w)->viewport());
+    CpuShare cpu(sim_thread);
+    cpu.start();
+    runFor(measure_ms);
+    const double share = cpu.stop();
+    rows.push_back({ figure,
+                     QStringLiteral("%1 of one core (status sentence once a second; %2 console "
+                                    "repaints in 10 s)")
+                         .arg(pct(share))
+                         .arg(paints.count),
+                     QStringLiteral("<= 1% of one core"), verdict(share <= 0.01),
+                     commandFor("idle") });
+    return true;
+}
+
+bool latency(std::vector<Row> &rows)
+{
+    const QString figure = QStringLiteral("latency at 10 lines/s, 10 s (TCP)");
+    TorvelRig rig;
+    if (!rig.connect(1000, true))
+        return fail(rows, figure, QStringLiteral("no identity reply"), "latency");
+    // A line has been through process_line when the console shows it: the
+    // console's document reports each insert with the range it changed, at
+    // the latest at the end of the pass of the event loop that handled the
+    // line. Nothing is added to the tool for this.
+    std::vector<double> ms;
+    std::unordered_set<quint64> seen;
+    QTextDocument *doc = consoleOf(rig.w)->document();
+    QObject::connect(doc, &QTextDocument::contentsChange, &rig.w, [&](int from, int, int added) {
+        const qint64 now = steadyNs();
+        const QTextBlock last = doc->findBlock(from + added);
+        for (QTextBlock b = doc->findBlock(from); b.isValid(); b = b.next()) {
+            const std::optional<quint64> seq = gatewaysim::sequenceOf(b.text().toLatin1());
+            if (seq && seen.insert(*seq).second) {
+                if (const std::optional<qint64> written = rig.sim.writeTimeNs(*seq))
+                    ms.push_back(double(now - *written) / 1e6);
+            }
+            if (b == last)
+                break;
+        }
+    });
+    rig.sim.setDataRate(10);
+    runFor(measure_ms);
+    rig.sim.setDataRate(0);
+    runFor(200);
+    const quint64 sent = rig.sim.dataLinesSent();
+    const size_t got = ms.size();
+    const double median = percentile(ms, 50);
+    const double p99 = percentile(ms, 99);
+    const double worst = ms.empty() ? 0 : ms.back();
+    rows.push_back({ figure,
+                     QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms (%4 of %5 lines)")
+                         .arg(median, 0, 'f', 2)
+                         .arg(p99, 0, 'f', 2)
+                         .arg(worst, 0, 'f', 2)
+                         .arg(got)
+                         .arg(sent),
+                     QStringLiteral("p99 < 50 ms"), verdict(p99 < 50 && got == sent && got > 0),
+                     commandFor("latency") });
+    return true;
+}
+
+bool loggingMemory(std::vector<Row> &rows)
+{
+    const QString figure = QStringLiteral("logging 1,000,000 lines");
+    constexpr quint64 n = 1000000;
+    MainWindow w;
+    w.process_line(gatewaysim::torvelIdentityLine(3));
+    if (!w.state().torvel_identified)
+        return fail(rows, figure, QStringLiteral("identity line not taken"), "logging-memory");
+    // The console fills to its block limit first, so its size is the same
+    // before and after.
+    for (quint64 seq = 0; seq < 10000; ++seq)
+        w.process_line(gatewaysim::numberedLine(seq));
+    QTemporaryDir dir;
+    const QString log_path = dir.filePath(QStringLiteral("big.csv"));
+    w.setSaveNameAsker([log_path] { return log_path; });
+
+    const qint64 rss0 = residentBytes();
+    w.start_logging();
+    QElapsedTimer clock;
+    clock.start();
+    for (quint64 seq = 0; seq < n; ++seq) {
+        w.process_line(gatewaysim::numberedLine(seq));
+        // The tool's loop runs between passes of at most one ring of lines;
+        // without it the widgets' posted events would pile up here and be
+        // counted as the log's.
+        if (seq % 200 == 199)
+            QCoreApplication::processEvents();
+    }
+    const double feed_s = clock.nsecsElapsed() / 1e9;
+    const qint64 rss1 = residentBytes();
+    clock.restart();
+    w.start_logging(); // saves
+    const double save_s = clock.nsecsElapsed() / 1e9;
+    const qint64 rss2 = residentBytes();
+    const qint64 file_size = QFileInfo(log_path).size();
+    const std::vector<quint64> seqs = sequencesInLog(log_path);
+    const OrderCheck c = checkOrder(seqs, 0, n);
+    const double growth = double(rss1 - rss0) / mb;
+    rows.push_back({ figure,
+                     QStringLiteral("RSS +%1 MB after the lines (%2 s, %3 us/line), +%4 MB after "
+                                    "the save; save %5 s for %6 MB; %7 lines in the file, %8 lost, "
+                                    "%9 out of order")
+                         .arg(growth, 0, 'f', 1)
+                         .arg(feed_s, 0, 'f', 1)
+                         .arg(feed_s * 1e6 / double(n), 0, 'f', 1)
+                         .arg(double(rss2 - rss0) / mb, 0, 'f', 1)
+                         .arg(save_s, 0, 'f', 2)
+                         .arg(double(file_size) / mb, 0, 'f', 1)
+                         .arg(seqs.size())
+                         .arg(c.lost)
+                         .arg(c.out_of_order),
+                     QStringLiteral("< 20 MB growth"),
+                     verdict(growth < 20 && c.lost == 0 && c.out_of_order == 0),
+                     commandFor("logging-memory") });
+    return true;
+}
+
+bool perLine(std::vector<Row> &rows)
+{
+    MainWindow w; // never shown: no repaint in the figure
+    w.process_line(gatewaysim::torvelIdentityLine(3));
+    if (!w.state().torvel_identified)
+        return fail(rows, QStringLiteral("process_line per line"),
+                    QStringLiteral("identity line not taken"), "per-line");
+    struct Kind
+    {
+        const char *name;
+        std::function<QByteArray(quint64)> line;
+    };
+    const Kind kinds[] = {
+        { "status sentence",
+          [](quint64 i) { return "$PHLV,000000,12,0,5," + QByteArray::number(i) + ",34\r\n"; } },
+        { "NMEA 0183 data sentence", gatewaysim::numberedLine },
+        { "raw frame", gatewaysim::numberedFrame },
+    };
+    constexpr int warm = 2000;
+    // The machine is shared and virtual: the median of several rounds is
+    // steadier than one long round.
+    constexpr int rounds = 7;
+    constexpr int per_round = 4000;
+    for (const Kind &kind : kinds) {
+        std::vector<QByteArray> lines;
+        for (int i = 0; i < warm + rounds * per_round; ++i)
+            lines.push_back(kind.line(quint64(i)));
+        size_t next = 0;
+        for (; next < size_t(warm); ++next)
+            w.process_line(lines[next]);
+        std::vector<double> us;
+        for (int round = 0; round < rounds; ++round) {
+            QElapsedTimer clock;
+            clock.start();
+            for (int i = 0; i < per_round; ++i)
+                w.process_line(lines[next++]);
+            us.push_back(double(clock.nsecsElapsed()) / 1e3 / per_round);
+            // Between rounds, as between passes of the tool's event loop.
+            QCoreApplication::processEvents();
+        }
+        const double fastest = *std::min_element(us.begin(), us.end());
+        const double slowest = *std::max_element(us.begin(), us.end());
+        rows.push_back({ QStringLiteral("process_line, ") + QLatin1String(kind.name),
+                         QStringLiteral("%1 us/line (median of %2 rounds of %3 lines, %4 to %5; "
+                                        "window not shown)")
+                             .arg(percentile(us, 50), 0, 'f', 2)
+                             .arg(rounds)
+                             .arg(per_round)
+                             .arg(fastest, 0, 'f', 2)
+                             .arg(slowest, 0, 'f', 2),
+                         QStringLiteral("-"), QStringLiteral("-"), commandFor("per-line") });
+    }
+    return true;
+}
+
+struct Scenario
+{
+    const char *name;
+    bool (*run)(std::vector<Row> &);
+};
+
+const Scenario scenarios[] = {
+    { "tcp-flood", tcpFlood }, { "tcp-bus-rate", tcpBusRate }, { "serial-230400", serialLineRate },
+    { "idle", idleLink },      { "latency", latency },         { "logging-memory", loggingMemory },
+    { "per-line", perLine },
+};
+
+QString cell(QString text)
+{
+    return text.replace(QLatin1Char('|'), QStringLiteral("\\|"));
+}
+
+void printTable(const std::vector<Row> &rows)
+{
+    std::printf("| figure | measured | goal | verdict | command |\n|---|---|---|---|---|\n");
+    for (const Row &r : rows) {
+        std::printf("| %s | %s | %s | %s | `%s` |\n", qPrintable(cell(r.figure)),
+                    qPrintable(cell(r.measured)), qPrintable(cell(r.goal)),
+                    qPrintable(cell(r.verdict)), qPrintable(r.command));
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+    QApplication app(argc, argv);
+    program = QString::fromLocal8Bit(argv[0]);
+
+    QStringList wanted = app.arguments().mid(1);
+    for (const QString &name : wanted) {
+        if (std::none_of(std::begin(scenarios), std::end(scenarios),
+                         [&](const Scenario &s) { return name == QLatin1String(s.name); })) {
+            std::fprintf(stderr, "unknown figure %s; known:", qPrintable(name));
+            for (const Scenario &s : scenarios)
+                std::fprintf(stderr, " %s", s.name);
+            std::fprintf(stderr, "\n");
+            return 2;
+        }
+    }
+
+    const QByteArray load_before = loadAverage();
+    const qint64 wall0 = steadyNs();
+    const qint64 busy0 = machineBusyNs();
+    const qint64 own0 = processCpuNs();
+    std::vector<Row> rows;
+    bool all_ran = true;
+    for (const Scenario &s : scenarios) {
+        if (!wanted.isEmpty() && !wanted.contains(QLatin1String(s.name)))
+            continue;
+        std::fprintf(stderr, "measuring %s...\n", s.name);
+        all_ran = s.run(rows) && all_ran;
+    }
+    // CPU shares and latencies suffer when others share the machine: say
+    // how busy they kept it.
+    const int cores = QThread::idealThreadCount();
+    const double others = double(machineBusyNs() - busy0 - (processCpuNs() - own0))
+        / double(steadyNs() - wall0) / cores;
+    std::printf("\nTavix Gateway Tool benchmarks: Qt %s, platform %s, %d cores; load average "
+                "(1 min) %s before, %s after; other processes kept the cores %.0f%% busy\n\n",
+                qVersion(), qPrintable(QGuiApplication::platformName()), cores,
+                load_before.constData(), loadAverage().constData(), std::max(0.0, others) * 100);
+    printTable(rows);
+    return all_ran ? 0 : 1;
+}
