@@ -6,6 +6,7 @@
 // bytes it can ask for long runs of one byte, and for a run that brings the
 // current line to a length right around the framer's limit, so that the
 // overlong-line path is reached without megabyte inputs.
+#include "fuzzcheck.h"
 #include "link/lineframer.h"
 #include "link/linering.h"
 
@@ -22,14 +23,6 @@
 using namespace tavix;
 
 namespace {
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 constexpr int max_line = LineFramer::max_line;
 // Bytes fed per input at most: enough for several overlong lines.

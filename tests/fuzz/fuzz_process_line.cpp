@@ -5,6 +5,7 @@
 // the lines said.
 #include "app/mainwindow.h"
 #include "console/console.h"
+#include "fuzzcheck.h"
 #include "protocol/sentences.h"
 
 #include <QApplication>
@@ -18,14 +19,6 @@
 using namespace tavix;
 
 namespace {
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 MainWindow *window = nullptr;
 Console *console = nullptr;

@@ -1,6 +1,7 @@
 // Every reading of a received line, run over arbitrary bytes: identity
 // replies, status sentences, the reply classification and the mode table
 // the identity's number is looked up in.
+#include "fuzzcheck.h"
 #include "protocol/modes.h"
 #include "protocol/sentences.h"
 
@@ -15,14 +16,6 @@
 using namespace tavix;
 
 namespace {
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 // Byte search written without QByteArray, so that it checks rather than
 // repeats the code under test.
