@@ -1,14 +1,21 @@
 #pragma once
 
-// Shared helpers of the window-level tests: a loopback TCP peer that
-// records what the tool sends, a bare pseudo-terminal, and a way to answer
-// the modal boxes the tool opens.
+// Shared helpers of the window-level tests: typical gateway lines, lookups
+// into a window, a loopback TCP peer that records what the tool sends, a
+// bare pseudo-terminal, and a way to answer the modal boxes the tool opens.
+
+#include "link/serialports.h"
 
 #include <QApplication>
 #include <QByteArray>
+#include <QFile>
 #include <QHostAddress>
+#include <QLabel>
+#include <QMainWindow>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -20,6 +27,57 @@
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+
+// Lines as the gateways send them, and the tool's restart sequence.
+namespace wire {
+inline const QByteArray sernix_14 = "$PHLV,Halvane_Sernix,FW 2.1.0:14*3C\r\n";
+inline const QByteArray sernix_15 = "$PHLV,Halvane_Sernix,FW 2.1.0:15*3D\r\n";
+inline const QByteArray torvel_3 = "$PHLV,Halvane_Torvel,FW 1.4.2:3*2B\r\n";
+inline const QByteArray status = "$PHLV,000000,12,0,5,3601,34\r\n";
+inline const QByteArray empty_status = "$PHLV,000000,,,,3601,34\r\n";
+inline const QByteArray raw_frame = "!PHLV,127250,1,AAAA\r\n";
+inline const QByteArray offline = "$PHLV,TAVIX_OFFLINE,\r\n";
+inline const QByteArray restart = "$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,CMD\r\n" + offline + offline;
+} // namespace wire
+
+template<typename T> T *child(const QObject &parent, const char *name)
+{
+    return parent.findChild<T *>(QString::fromLatin1(name));
+}
+
+inline QLabel *statusLabel(const QMainWindow &w)
+{
+    return w.statusBar()->findChildren<QLabel *>().value(0);
+}
+
+inline QString statusText(const QMainWindow &w)
+{
+    return statusLabel(w)->text();
+}
+
+inline QString consoleText(const QWidget &w)
+{
+    return w.findChild<QPlainTextEdit *>()->toPlainText();
+}
+
+// The console's non-empty lines, oldest first.
+inline QStringList consoleLines(const QWidget &w)
+{
+    return consoleText(w).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+inline QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll()
+                                       : QByteArray("<cannot read " + path.toUtf8() + ">");
+}
+
+// A port list in which the adapter sits at path.
+inline auto adapterAt(const QString &path)
+{
+    return [path] { return QList<tavix::SerialPortEntry>{ { path, QStringLiteral("FTDI") } }; };
+}
 
 // Listens on 127.0.0.1 and keeps every byte its one client sends.
 class LoopbackPeer : public QObject
@@ -34,18 +92,6 @@ public:
         });
     }
     quint16 port() const { return server.serverPort(); }
-    bool send(const QByteArray &data)
-    {
-        if (!client)
-            return false;
-        client->write(data);
-        return client->waitForBytesWritten(1000);
-    }
-    void drop()
-    {
-        if (client)
-            client->disconnectFromHost();
-    }
 
     QTcpServer server;
     QPointer<QTcpSocket> client;
@@ -60,24 +106,22 @@ public:
     Pty()
     {
         char name[128] = {};
+        int slave = -1;
         if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            termios t {};
+            termios t{};
             tcgetattr(master, &t);
             cfmakeraw(&t);
             tcsetattr(master, TCSANOW, &t);
             // The tool takes its own exclusive open of the slave path.
             ::close(slave);
-            slave = -1;
             path = QString::fromLocal8Bit(name);
             fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         }
     }
-    ~Pty() { close(); }
-    void close()
+    ~Pty()
     {
         if (master >= 0)
             ::close(master);
-        master = -1;
     }
     bool isValid() const { return master >= 0; }
 
@@ -86,7 +130,7 @@ public:
     QByteArray readAvailable(int timeout_ms = 0)
     {
         QByteArray out;
-        pollfd p {master, POLLIN, 0};
+        pollfd p{ master, POLLIN, 0 };
         if (::poll(&p, 1, timeout_ms) <= 0 || !(p.revents & POLLIN))
             return out;
         char buf[4096];
@@ -95,36 +139,18 @@ public:
             out.append(buf, int(n));
         return out;
     }
-    bool write(const QByteArray &data)
-    {
-        return ::write(master, data.constData(), size_t(data.size())) == data.size();
-    }
-    // The rate the tool's side of the line runs at.
-    int toolBaud() const
-    {
-        termios t {};
-        if (tcgetattr(master, &t) != 0)
-            return -1;
-        switch (cfgetospeed(&t)) {
-        case B4800: return 4800;
-        case B38400: return 38400;
-        case B115200: return 115200;
-        case B230400: return 230400;
-        default: return 0;
-        }
-    }
 
     int master = -1;
-    int slave = -1;
     QString path;
 };
 
-// Closes the next modal box the tool opens (from within its nested event
-// loop) and records its title and text.
+// Closes every modal box the tool opens (from within its nested event loop)
+// and records its title, text and parent.
 struct ModalCloser
 {
     QStringList titles;
     QStringList texts;
+    QList<QWidget *> parents;
     QTimer timer;
 
     ModalCloser()
@@ -134,6 +160,7 @@ struct ModalCloser
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 titles << box->windowTitle();
                 texts << box->text();
+                parents << box->parentWidget();
                 box->done(QMessageBox::Ok);
             }
         });

@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
@@ -62,55 +61,43 @@ class TestCountWorker : public QObject
 
 private slots:
     void countsOneStepASecond();
-    void reversedRangeOnlyFinishes();
     void endlessTicksCountFromZeroUntilStopped();
 };
 
 void TestCountWorker::countsOneStepASecond()
 {
+    // Side by side: a range and a reversed one, which only finishes.
     CountWorker worker(1, 3);
+    CountWorker reversed(3, 1);
     Receiver r;
+    Receiver none;
     r.listenTo(&worker);
+    none.listenTo(&reversed);
     WorkerThread wt;
+    WorkerThread wt_reversed;
     wt.run(&worker);
+    wt_reversed.run(&reversed);
 
     QTRY_VERIFY_WITH_TIMEOUT(r.finished_at_ms >= 0, 10000);
     QCOMPARE(r.values, QList<int>({ 1, 2, 3 }));
     // A pause of about a second follows every value, the last one included.
-    QVERIFY2(r.at_ms[1] - r.at_ms[0] >= 900, qPrintable(QString::number(r.at_ms[1] - r.at_ms[0])));
-    QVERIFY2(r.at_ms[2] - r.at_ms[1] >= 900, qPrintable(QString::number(r.at_ms[2] - r.at_ms[1])));
-    QVERIFY2(r.finished_at_ms - r.at_ms[2] >= 900,
-             qPrintable(QString::number(r.finished_at_ms - r.at_ms[2])));
+    for (const qint64 gap :
+         { r.at_ms[1] - r.at_ms[0], r.at_ms[2] - r.at_ms[1], r.finished_at_ms - r.at_ms[2] })
+        QVERIFY2(gap >= 900, qPrintable(QString::number(gap)));
     QVERIFY(wt.thread.wait(5000));
-}
-
-void TestCountWorker::reversedRangeOnlyFinishes()
-{
-    CountWorker worker(3, 1);
-    Receiver r;
-    r.listenTo(&worker);
-    WorkerThread wt;
-    wt.run(&worker);
-
-    QTRY_VERIFY(r.finished_at_ms >= 0);
-    QVERIFY(wt.thread.wait(5000));
-    QCoreApplication::processEvents();
-    QCOMPARE(r.values, QList<int>());
+    QVERIFY(none.finished_at_ms >= 0);
+    QCOMPARE(none.values, QList<int>());
 }
 
 void TestCountWorker::endlessTicksCountFromZeroUntilStopped()
 {
-    auto *worker = new InfiniteCountWorker;
+    InfiniteCountWorker worker;
     Receiver r;
-    r.listenTo(worker);
+    r.listenTo(&worker);
     WorkerThread wt;
-    connect(worker, &InfiniteCountWorker::finished, worker, &QObject::deleteLater);
-    QSignalSpy destroyed(worker, &QObject::destroyed);
-    wt.endless = worker;
-    wt.run(worker);
-
+    wt.endless = &worker;
+    wt.run(&worker);
     QTRY_VERIFY(r.values.size() >= 5);
-    QCOMPARE(r.values.mid(0, 5), QList<int>({ 0, 1, 2, 3, 4 }));
 
     // While the receiving thread is stuck, the worker must not pile up
     // ticks for it: emitted back to back they number hundreds of thousands
@@ -121,16 +108,15 @@ void TestCountWorker::endlessTicksCountFromZeroUntilStopped()
     const int piled_up = r.values.size() - before;
     QVERIFY2(piled_up < 5000, qPrintable(QString::number(piled_up)));
 
-    // Every tick carries the next number.
+    // Every tick carries the next number, from 0.
     for (int i = 0; i < r.values.size(); ++i)
         QCOMPARE(r.values[i], i);
 
-    // A queued stop ends the loop: finished() comes, the thread ends and
-    // the worker is deleted on it.
-    QMetaObject::invokeMethod(worker, "stopWork", Qt::QueuedConnection);
+    // A queued stop ends the loop: finished() comes, the thread ends and no
+    // tick follows.
+    QMetaObject::invokeMethod(&worker, "stopWork", Qt::QueuedConnection);
     QTRY_VERIFY(r.finished_at_ms >= 0);
     QVERIFY(wt.thread.wait(5000));
-    QCOMPARE(destroyed.size(), 1);
     const int ticks = r.values.size();
     QTest::qWait(50);
     QCOMPARE(r.values.size(), ticks);

@@ -3,22 +3,16 @@
 // lost connection, with every received line followed through the count
 // worker's ticks to the console and the log.
 #include "app/mainwindow.h"
-#include "console/console.h"
 #include "gatewaysim.h"
 #include "testsupport.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QLabel>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QStackedWidget>
-#include <QStatusBar>
-#include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTextBlock>
 
 #include <memory>
 
@@ -30,7 +24,6 @@ using gatewaysim::TorvelSimulator;
 
 namespace {
 
-const QByteArray restart_sentence = "$PHLV,TAVIX_OFFLINE,\r\n";
 const QString connected_3 = QStringLiteral(" Torvel is connected in conversion mode: 3");
 const QString lost_text = QStringLiteral("   Torvel disconnected");
 const QString cant_connect
@@ -42,17 +35,6 @@ int threadCount()
     return QDir(QStringLiteral("/proc/self/task"))
         .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
         .size();
-}
-
-// A loopback port on which nothing listens: taken from the system, then let go.
-quint16 freeLoopbackPort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
 }
 
 // A loopback listener that never accepts and whose queue is already full,
@@ -88,14 +70,12 @@ struct SilentListener
 // Messages of the toolkit that mean a thread was mishandled.
 QStringList thread_warnings;
 QtMessageHandler previous_handler = nullptr;
-
 void catchThreadWarnings(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
-    if (msg.contains(QLatin1String("QThread")) || msg.contains(QLatin1String("another thread"))
-        || msg.contains(QLatin1String("different thread")))
+    if (msg.contains("QThread") || msg.contains("another thread")
+        || msg.contains("different thread"))
         thread_warnings << msg;
-    if (previous_handler)
-        previous_handler(type, context, msg);
+    previous_handler(type, context, msg);
 }
 
 // A window pointed at a simulated Torvel, logging into a folder of its own.
@@ -118,20 +98,10 @@ struct TorvelWindow
         w->setSaveNameAsker([this] { return save_as; });
     }
 
-    template<typename T> T *child(const char *name) const
-    {
-        return w->findChild<T *>(QString::fromLatin1(name));
-    }
-    QString statusText() const { return w->statusBar()->findChildren<QLabel *>().first()->text(); }
-    int page() const { return child<QStackedWidget>("stackedWidget")->currentIndex(); }
+    QString statusText() const { return ::statusText(*w); }
+    int page() const { return child<QStackedWidget>(*w, "stackedWidget")->currentIndex(); }
     // The newest line shown, without its line end.
-    QString lastConsoleLine() const
-    {
-        QTextBlock block = w->findChild<Console *>()->document()->lastBlock();
-        while (block.isValid() && block.text().isEmpty())
-            block = block.previous();
-        return block.text();
-    }
+    QString lastConsoleLine() const { return consoleLines(*w).value(consoleLines(*w).size() - 1); }
     QTcpSocket *socket() const { return w->findChild<QTcpSocket *>(); }
     int sockets() const { return w->findChildren<QTcpSocket *>().size(); }
 
@@ -139,7 +109,7 @@ struct TorvelWindow
     bool choose()
     {
         const int before = sim.identityRepliesSent();
-        child<QPushButton>("TorvelButton")->click();
+        child<QPushButton>(*w, "TorvelButton")->click();
         return QTest::qWaitFor(
             [&] { return sim.identityRepliesSent() > before && statusText() == connected_3; },
             5000);
@@ -148,27 +118,18 @@ struct TorvelWindow
     void startLog()
     {
         if (!w->state().logging_on)
-            child<QPushButton>("logStartStopButton")->click();
+            child<QPushButton>(*w, "logStartStopButton")->click();
     }
-    // Saves the log and returns its records, each a line as received.
+    // Saves the log and returns its records, each a line as received (all
+    // lines here end in CR LF, and the log adds a line feed to each).
     QList<QByteArray> saveLog()
     {
         save_as = tmp.filePath(QStringLiteral("log.csv"));
-        child<QPushButton>("logStartStopButton")->click();
-        QFile f(save_as);
-        if (!f.open(QIODevice::ReadOnly))
-            return { "<log not written>" };
+        child<QPushButton>(*w, "logStartStopButton")->click();
         QList<QByteArray> records;
-        const QByteArray bytes = f.readAll();
-        // Each record is the line with its own line end, then the log's.
-        for (int from = 0; from < bytes.size();) {
-            const int end = bytes.indexOf("\n\n", from);
-            if (end < 0) {
-                records << bytes.mid(from);
-                break;
-            }
-            records << bytes.mid(from, end + 1 - from);
-            from = end + 2;
+        for (const QByteArray &part : fileBytes(save_as).split('\n')) {
+            if (!part.isEmpty())
+                records << part + '\n';
         }
         return records;
     }
@@ -211,9 +172,8 @@ private slots:
     void initTestCase();
     void cleanup();
 
-    void identificationStatusAndModeChange();
-    void linesAcrossAndWithinSegments();
-    void endlessLineIsNotKept();
+    void identificationAndModeChange();
+    void splitAndOverlongLines();
     void burstArrivesCompleteAndInOrder();
     void lossThenFreshConnection();
     void noGatewayThere();
@@ -237,46 +197,30 @@ void TestTcpLink::cleanup()
     thread_warnings.clear();
 }
 
-void TestTcpLink::identificationStatusAndModeChange()
+void TestTcpLink::identificationAndModeChange()
 {
     TorvelWindow tw;
     QVERIFY(tw.choose());
 
     // The gateway hears the restart sentence before anything else.
-    QCOMPARE(tw.sim.received().value(0), restart_sentence);
-    QVERIFY(tw.w->state().link_is_tcp);
-    QVERIFY(tw.w->state().torvel_identified);
+    QCOMPARE(tw.sim.received().value(0), wire::offline);
     QCOMPARE(tw.page(), 2);
-    QCOMPARE(tw.child<QTabWidget>("tabWidget")->currentIndex(), 0);
-    QCOMPARE(tw.child<QComboBox>("selectModeBox")->currentIndex(), 3);
-    QVERIFY(tw.child<QPushButton>("initButtonConfigTab")->isHidden());
-
-    // Periodic status fills the labels.
-    tw.sim.setStatusInterval(50);
-    auto *data_label = tw.child<QLabel>("heartbeatLabelDataTab");
-    QTRY_VERIFY(data_label->text().startsWith(QStringLiteral("Bus Load: 12\r\nDevices: 5\r\n")));
-    QVERIFY(data_label->text().endsWith(QStringLiteral(" sec\r\nAddress: 34\r\n")));
-    QCOMPARE(tw.child<QLabel>("heartbeatLabelConfigTab")->text(), data_label->text());
-    QTRY_VERIFY(tw.statusText().startsWith(QStringLiteral("Bus Load: 12, Devices: 5, Uptime: ")));
-    tw.sim.setStatusInterval(0);
+    QCOMPARE(child<QComboBox>(*tw.w, "selectModeBox")->currentIndex(), 3);
 
     // A mode change: the acknowledgement makes the tool restart the
     // gateway, which comes back in the new mode.
     tw.sim.clearReceived();
-    tw.child<QComboBox>("selectModeBox")->setCurrentIndex(10);
-    tw.child<QPushButton>("changeModeButton")->click();
+    child<QComboBox>(*tw.w, "selectModeBox")->setCurrentIndex(10);
+    child<QPushButton>(*tw.w, "changeModeButton")->click();
     QTRY_COMPARE(tw.statusText(), QStringLiteral(" Torvel is connected in conversion mode: 15"));
-    QCOMPARE(tw.sim.mode(), 15);
     const QList<QByteArray> heard = tw.sim.received();
     QCOMPARE(heard.value(0), QByteArray("$PHLV,TAVIX_MODE,15,\r\n"));
-    QVERIFY(heard.indexOf(restart_sentence) > 0);
-    QCOMPARE(tw.child<QComboBox>("selectModeBox")->currentIndex(), 10);
-    QVERIFY(!tw.child<QPushButton>("initButtonConfigTab")->isHidden());
-    QCOMPARE(tw.lastConsoleLine(),
-             QString::fromLatin1(gatewaysim::torvelIdentityLine(15).chopped(2)));
+    QVERIFY(heard.indexOf(wire::offline) > 0);
+    QCOMPARE(child<QComboBox>(*tw.w, "selectModeBox")->currentIndex(), 10);
+    QVERIFY(!child<QPushButton>(*tw.w, "initButtonConfigTab")->isHidden());
 }
 
-void TestTcpLink::linesAcrossAndWithinSegments()
+void TestTcpLink::splitAndOverlongLines()
 {
     TorvelWindow tw;
     QVERIFY(tw.choose());
@@ -299,48 +243,35 @@ void TestTcpLink::linesAcrossAndWithinSegments()
     QCOMPARE(tw.w->state().log_lines.size(), 1);
     tw.sim.sendRaw("\n");
     QTRY_COMPARE(tw.w->state().log_lines.size(), 2);
-    QCOMPARE(tw.child<QPushButton>("tx_limitButtonDataTab")->text(), QStringLiteral("TX Limit ON"));
 
     // Several lines in one segment keep their order, the last one's end
     // arriving with the next segment.
     const QByteArray a = "$GPGLL,5130.00,N,00007.00,W,120000,A\r\n";
-    const QByteArray b = "!PHLV,127250,1,AAAA\r\n";
     const QByteArray c = "$PHLV,ACK,TX_LIMIT,ON\r\n";
     const QByteArray d = "$PHLV,TAVIX_DEVICES,3\r\n";
-    tw.sim.sendRaw(a + b + c + d.left(7));
+    tw.sim.sendRaw(a + wire::raw_frame + c + d.left(7));
     tw.sim.sendRaw(d.mid(7));
     QTRY_COMPARE(tw.w->state().log_lines.size(), 6);
     QCOMPARE(tw.lastConsoleLine(), QString::fromLatin1(d.chopped(2)));
-    QCOMPARE(tw.child<QPushButton>("tx_limitButtonDataTab")->text(),
-             QStringLiteral("TX Limit OFF"));
-    QCOMPARE(tw.saveLog(),
-             QList<QByteArray>(
-                 { "$PHLV,000000,12,0,7,42,34\r\n", "$PHLV,ACK,TX_LIMIT,OFF\r\n", a, b, c, d }));
-}
-
-void TestTcpLink::endlessLineIsNotKept()
-{
-    TorvelWindow tw;
-    QVERIFY(tw.choose());
-    tw.startLog();
-    QTcpSocket *socket = tw.socket();
-    QVERIFY(socket);
 
     // 200 KiB without a line end, in pieces: the tool takes the bytes off
-    // the socket as they come instead of waiting there for a line end.
+    // the socket as they come instead of waiting there for a line end. Every
+    // piece starts with '$', so a fragment handed on would be logged.
     for (int i = 0; i < 50; ++i)
-        tw.sim.sendRaw(QByteArray(4096, 'x'));
+        tw.sim.sendRaw(QByteArray(4096, '$'));
     QTest::qWait(200);
-    QCOMPARE(socket->bytesAvailable(), qint64(0));
-    QCOMPARE(tw.w->state().log_lines.size(), 0);
+    QCOMPARE(tw.socket()->bytesAvailable(), qint64(0));
+    QCOMPARE(tw.w->state().log_lines.size(), 6);
 
     // The overlong line is dropped at its end; the next one comes through
     // whole, with nothing of the run glued to it.
     const QByteArray line = "$PHLV,000000,12,0,5,77,34\r\n";
     tw.sim.sendRaw("\r\n" + line);
-    QTRY_COMPARE(tw.w->state().log_lines.size(), 1);
+    QTRY_COMPARE(tw.w->state().log_lines.size(), 7);
     QCOMPARE(tw.lastConsoleLine(), QString::fromLatin1(line.chopped(2)));
-    QCOMPARE(tw.saveLog(), QList<QByteArray>({ line }));
+    QCOMPARE(tw.saveLog(),
+             QList<QByteArray>({ "$PHLV,000000,12,0,7,42,34\r\n", "$PHLV,ACK,TX_LIMIT,OFF\r\n", a,
+                                 wire::raw_frame, c, d, line }));
 }
 
 void TestTcpLink::burstArrivesCompleteAndInOrder()
@@ -355,15 +286,9 @@ void TestTcpLink::burstArrivesCompleteAndInOrder()
     tw.sim.flood(first, count);
     QTRY_COMPARE_WITH_TIMEOUT(tw.w->state().log_lines.size(), qint64(count), 30000);
     QTRY_VERIFY(tw.sim.floodDone());
-    // Nothing handed on twice either.
+    // Nothing handed on twice either: a straggler would still be logged.
     QTest::qWait(100);
-    QCOMPARE(tw.w->state().log_lines.size(), qint64(count));
-    QCOMPARE(tw.lastConsoleLine(),
-             QString::fromLatin1(gatewaysim::numberedLine(first + count - 1).chopped(2)));
-    const QList<QByteArray> records = tw.saveLog();
-    QCOMPARE(records.size(), count);
-    QCOMPARE(sequences(records), range(qint64(first), count));
-    QCOMPARE(records.first(), gatewaysim::numberedLine(first));
+    QCOMPARE(sequences(tw.saveLog()), range(qint64(first), count));
 }
 
 void TestTcpLink::lossThenFreshConnection()
@@ -386,14 +311,9 @@ void TestTcpLink::lossThenFreshConnection()
 
     // A new choice connects a fresh socket, which identifies the gateway
     // again and carries lines as before.
-    QCOMPARE(tw.sim.connectionCount(), 1);
-    tw.sim.clearReceived();
     QVERIFY(tw.choose());
     QCOMPARE(tw.sim.connectionCount(), 2);
-    QCOMPARE(tw.sim.received().value(0), restart_sentence);
-    QCOMPARE(tw.page(), 2);
     QTRY_COMPARE(tw.sockets(), 1);
-    QCOMPARE(tw.socket()->state(), QAbstractSocket::ConnectedState);
     QTRY_COMPARE(threadCount(), threads_idle + 1);
     tw.sim.sendRaw(numberedLines(250, 3));
     QTRY_COMPARE(tw.w->state().log_lines.size(), qint64(153));
@@ -405,14 +325,14 @@ void TestTcpLink::noGatewayThere()
     TorvelWindow tw;
     const int threads_idle = threadCount();
 
-    // Refused: nothing listens on the port.
-    const quint16 closed_port = freeLoopbackPort();
-    QVERIFY(closed_port != 0);
-    tw.w->setTorvelEndpoint(QStringLiteral("127.0.0.1"), closed_port);
-    tw.child<QPushButton>("TorvelButton")->click();
+    // Refused: nothing listens on a port taken from the system and let go.
+    auto *taken = new QTcpServer;
+    QVERIFY(taken->listen(QHostAddress::LocalHost, 0));
+    tw.w->setTorvelEndpoint(QStringLiteral("127.0.0.1"), taken->serverPort());
+    delete taken;
+    child<QPushButton>(*tw.w, "TorvelButton")->click();
     QCOMPARE(tw.statusText(), cant_connect);
     QCOMPARE(tw.page(), 0);
-    QVERIFY(tw.w->state().link_is_tcp);
     // The failure text stays: the unconnected socket reports no loss.
     QTest::qWait(100);
     QCOMPARE(tw.statusText(), cant_connect);
@@ -423,7 +343,7 @@ void TestTcpLink::noGatewayThere()
     SilentListener silent;
     QVERIFY(silent.port != 0);
     tw.w->setTorvelEndpoint(QStringLiteral("127.0.0.1"), silent.port);
-    tw.child<QPushButton>("TorvelButton")->click();
+    child<QPushButton>(*tw.w, "TorvelButton")->click();
     QCOMPARE(tw.statusText(), cant_connect);
     QCOMPARE(tw.page(), 0);
     QCOMPARE(tw.socket()->state(), QAbstractSocket::UnconnectedState);
@@ -445,13 +365,13 @@ void TestTcpLink::oneLinkAtATime()
 
     // Repeated choices, from the button and from the menu: each releases the
     // link before it, so one socket and one worker thread remain.
-    auto *menu_choice = tw.child<QAction>("actionTorvel");
+    auto *menu_choice = child<QAction>(*tw.w, "actionTorvel");
     for (int i = 0; i < 4; ++i) {
         const int before = tw.sim.identityRepliesSent();
         if (i % 2)
             menu_choice->trigger();
         else
-            tw.child<QPushButton>("TorvelButton")->click();
+            child<QPushButton>(*tw.w, "TorvelButton")->click();
         QTRY_VERIFY(tw.sim.identityRepliesSent() > before);
         QTRY_COMPARE(tw.statusText(), connected_3);
     }
@@ -459,20 +379,11 @@ void TestTcpLink::oneLinkAtATime()
     QTRY_COMPARE(tw.sockets(), 1);
     QTRY_COMPARE(threadCount(), threads_idle + 1);
 
-    // Lines still reach the handler exactly once each.
-    tw.startLog();
-    tw.sim.flood(0, 1000);
-    QTRY_COMPARE(tw.w->state().log_lines.size(), qint64(1000));
-    QTest::qWait(100);
-    QCOMPARE(sequences(tw.saveLog()), range(0, 1000));
-
     // Choosing the Sernix closes the network link quietly and ends its worker.
     Pty pty;
     QVERIFY(pty.isValid());
-    tw.w->setPortLister([&] {
-        return QList<tavix::SerialPortEntry>{ { pty.path, QStringLiteral("FTDI") } };
-    });
-    tw.child<QPushButton>("SernixButton")->click();
+    tw.w->setPortLister(adapterAt(pty.path));
+    child<QPushButton>(*tw.w, "SernixButton")->click();
     QVERIFY(!tw.w->state().link_is_tcp);
     QTRY_VERIFY(!tw.sim.clientConnected());
     QTRY_COMPARE(threadCount(), threads_idle);
@@ -483,21 +394,21 @@ void TestTcpLink::oneLinkAtATime()
     // The restart sequence goes to the serial port, not the old socket.
     QByteArray on_serial;
     QVERIFY(QTest::qWaitFor(
-        [&] { return (on_serial += pty.readAvailable(20)).contains(restart_sentence); }, 2000));
+        [&] { return (on_serial += pty.readAvailable(20)).contains(wire::offline); }, 2000));
 
     // Choosing the Torvel during the probe, before the port's restart
     // sequence is due: the port closes, and neither the pending restart nor
     // the probe's later steps reach the gateway or reopen the port.
     QVERIFY(tw.choose());
     QVERIFY(!serial->isOpen());
-    tw.child<QPushButton>("SernixButton")->click();
+    child<QPushButton>(*tw.w, "SernixButton")->click();
     QVERIFY(serial->isOpen());
     tw.sim.clearReceived();
     QVERIFY(tw.choose());
     QVERIFY(!serial->isOpen());
     QTest::qWait(3500);
     QVERIFY(!serial->isOpen());
-    QCOMPARE(tw.sim.received(), QList<QByteArray>({ restart_sentence }));
+    QCOMPARE(tw.sim.received(), QList<QByteArray>({ wire::offline }));
     QCOMPARE(tw.statusText(), connected_3);
     QCOMPARE(tw.page(), 2);
     QCOMPARE(threadCount(), threads_idle + 1);

@@ -1,0 +1,153 @@
+// What keeps the console cheap on a busy link must not change what it shows:
+// lines handed over in a batch end up exactly as if shown one by one, and
+// held-back repaints always come.
+#include "console/console.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+
+namespace {
+
+QStringList blockTexts(const QPlainTextEdit &edit)
+{
+    QStringList texts;
+    for (QTextBlock b = edit.document()->firstBlock(); b.isValid(); b = b.next())
+        texts << b.text();
+    return texts;
+}
+
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *w) { w->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestConsolePacing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void batchShowsWhatSingleInsertsShow();
+    void repaintsArePacedAndNoneIsLost();
+};
+
+void TestConsolePacing::batchShowsWhatSingleInsertsShow()
+{
+    // A CR at the end of one piece and an LF at the start of the next are
+    // two line ends when shown one by one; a text without a line end is
+    // continued; an empty piece adds nothing; a zero byte cuts its piece.
+    const QList<QByteArray> pieces = {
+        "$PHLV,A\r\n",
+        "$PHLV,B",
+        " continued\r\n",
+        "",
+        "$PHLV,C\r",
+        "\n$PHLV,D\r\n",
+        QByteArray("$PHLV,E\0hidden\r\n", 16),
+        "\r\n",
+        "!PHLV,F\r\n",
+    };
+    Console single;
+    for (const QByteArray &piece : pieces)
+        single.showData(piece);
+
+    Console batched;
+    batched.show();
+    batched.resize(300, 120);
+    {
+        const Console::Batch outer(&batched);
+        {
+            const Console::Batch inner(&batched);
+            for (const QByteArray &piece : pieces)
+                batched.showData(piece);
+        }
+        // Only the outermost batch lets the text in.
+        QCOMPARE(batched.toPlainText(), QString());
+    }
+    QCOMPARE(blockTexts(batched), blockTexts(single));
+    QCOMPARE(batched.textCursor().position(), batched.toPlainText().size());
+
+    // More lines in one batch than the pane keeps: the newest 99 and the
+    // empty last block stay, the block limit is in force afterwards, and
+    // the pane follows the newest line.
+    QScrollBar *bar = batched.verticalScrollBar();
+    bar->setValue(0);
+    {
+        const Console::Batch batch(&batched);
+        for (int i = 1; i <= 150; ++i)
+            batched.showData("$PHLV,LINE," + QByteArray::number(i) + "\r\n");
+    }
+    const QStringList texts = blockTexts(batched);
+    QCOMPARE(texts.size(), 100);
+    QCOMPARE(texts.first(), QStringLiteral("$PHLV,LINE,52"));
+    QCOMPARE(texts.at(98), QStringLiteral("$PHLV,LINE,150"));
+    QCOMPARE(texts.last(), QString());
+    QCOMPARE(batched.document()->maximumBlockCount(), 100);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // A batch with only an empty piece still brings the newest line into view.
+    bar->setValue(0);
+    {
+        const Console::Batch batch(&batched);
+        batched.showData(QByteArray());
+    }
+    QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(blockTexts(batched), texts);
+}
+
+void TestConsolePacing::repaintsArePacedAndNoneIsLost()
+{
+    QApplication::setCursorFlashTime(0); // no blinking cursor repaints in the count
+    Console console;
+    console.resize(400, 300);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    QTest::qWait(200); // past any frame the first paints started
+    PaintCounter paints(console.viewport());
+
+    // A line after a quiet spell is drawn at once, not at the end of a frame.
+    console.showData("$PHLV,FIRST\r\n");
+    QCoreApplication::processEvents();
+    QCOMPARE(paints.count, 1);
+
+    // Lines one per pass of the event loop: repainted once a frame at most,
+    // not once a line.
+    QTest::qWait(200);
+    paints.count = 0;
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int lines = 100;
+    for (int i = 0; i < lines; ++i) {
+        console.showData("$PHLV,LINE," + QByteArray::number(i) + "\r\n");
+        QTest::qWait(3);
+    }
+    const qint64 spread_ms = clock.elapsed();
+    const int during = paints.count;
+    QVERIFY2(during <= spread_ms / 40 + 2,
+             qPrintable(QStringLiteral("%1 repaints in %2 ms").arg(during).arg(spread_ms)));
+
+    // What was held back is drawn when the frame ends, and the pane takes
+    // repaints again.
+    QTRY_VERIFY(paints.count > during);
+    QTRY_VERIFY(console.viewport()->updatesEnabled());
+    QVERIFY(console.verticalScrollBar()->updatesEnabled());
+    QCOMPARE(console.document()->lastBlock().previous().text(),
+             QStringLiteral("$PHLV,LINE,%1").arg(lines - 1));
+}
+
+QTEST_MAIN(TestConsolePacing)
+#include "tst_console_pacing.moc"
