@@ -91,20 +91,23 @@ Reply classify(const QByteArray &line)
 {
     // First match wins. No literal is a prefix of another today, but keep
     // the order should a longer reply ever share a shorter one's start.
-    if (startsWith(line, "$PHLV,000000,"))
-        return Reply::Status;
-    if (startsWith(line, "$PHLV,ACK,TAVIX_M"))
-        return Reply::ModeAck;
-    if (startsWith(line, "$PHLV,ACK,TX_LIMIT,OFF"))
-        return Reply::TxLimitOffAck;
-    if (startsWith(line, "$PHLV,ACK,TAVIX_INIT"))
-        return Reply::InitAck;
-    if (startsWith(line, "$PHLV,ACK,TX_LIMIT,ON"))
-        return Reply::TxLimitOnAck;
-    if (startsWith(line, "$PHLV,TAVIX_DEVICES"))
-        return Reply::Devices;
-    if (startsWith(line, "$PHLV,SHOW_BLACKLIST"))
-        return Reply::Blacklist;
+    static constexpr struct
+    {
+        const char *prefix;
+        Reply reply;
+    } replies[] = {
+        { "$PHLV,000000,", Reply::Status },
+        { "$PHLV,ACK,TAVIX_M", Reply::ModeAck },
+        { "$PHLV,ACK,TX_LIMIT,OFF", Reply::TxLimitOffAck },
+        { "$PHLV,ACK,TAVIX_INIT", Reply::InitAck },
+        { "$PHLV,ACK,TX_LIMIT,ON", Reply::TxLimitOnAck },
+        { "$PHLV,TAVIX_DEVICES", Reply::Devices },
+        { "$PHLV,SHOW_BLACKLIST", Reply::Blacklist },
+    };
+    for (const auto &r : replies) {
+        if (startsWith(line, r.prefix))
+            return r.reply;
+    }
     return Reply::Other;
 }
 
