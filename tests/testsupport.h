@@ -19,6 +19,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QWidget>
 
@@ -167,3 +168,12 @@ struct ModalCloser
         timer.start();
     }
 };
+
+// The lines of a text pane as its document holds them, one per block.
+inline QStringList blockTexts(const QPlainTextEdit &edit)
+{
+    QStringList texts;
+    for (QTextBlock b = edit.document()->firstBlock(); b.isValid(); b = b.next())
+        texts << b.text();
+    return texts;
+}

@@ -1,5 +1,7 @@
 #include "console/console.h"
 
+#include "testsupport.h"
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QScrollBar>
@@ -8,14 +10,6 @@
 #include <QTextBlock>
 
 namespace {
-
-QStringList blockTexts(const QPlainTextEdit &edit)
-{
-    QStringList texts;
-    for (QTextBlock b = edit.document()->firstBlock(); b.isValid(); b = b.next())
-        texts << b.text();
-    return texts;
-}
 
 // Line n as shown, without the CR LF it is sent with.
 QString numberedText(int n)
