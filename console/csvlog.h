@@ -23,11 +23,6 @@ public:
 
     // One entry: a received line as text, its own line end included.
     void append(const QString &entry);
-    CsvLog &operator<<(const QString &entry)
-    {
-        append(entry);
-        return *this;
-    }
 
     qint64 size() const { return count; }
     bool isEmpty() const { return count == 0; }
