@@ -34,6 +34,12 @@ Console::Console(QWidget *parent)
     p.setColor(QPalette::Text, Qt::black);
     setPalette(p);
 
+    // Output only: nothing the user pastes or drops reaches the pane, and
+    // Tab leaves it like any other output field instead of trapping the
+    // keyboard.
+    setAcceptDrops(false);
+    setTabChangesFocus(true);
+
     // The toolkit shapes a line's text to lay it out and by default throws
     // the result away, so every repaint shaped every visible line again.
     // The pane holds a hundred short lines at most: keep it. Set before the
@@ -82,13 +88,16 @@ void Console::insertNow(const QString &text)
     // Decided before the insert marks the pane for repainting.
     paceRepaints();
 
-    // The widget's own cursor is the insertion point: without local echo the
-    // user has no way to move it, so this appends. The block limit is kept
-    // here rather than by the document, which would lay out the oldest line
-    // once more just to remove it; it is back in force before this returns.
+    // Always at the end of the document, not at the widget's cursor: text
+    // must keep landing at the bottom whatever the user did to the cursor.
+    // The block limit is kept here rather than by the document, which would
+    // lay out the oldest line once more just to remove it; it is back in
+    // force before this returns.
     QTextDocument *doc = document();
     doc->setMaximumBlockCount(0);
-    insertPlainText(text);
+    QTextCursor end(doc);
+    end.movePosition(QTextCursor::End);
+    end.insertText(text);
     dropOldestBlocks();
     doc->setMaximumBlockCount(max_blocks);
 
@@ -176,4 +185,16 @@ void Console::mouseDoubleClickEvent(QMouseEvent *e)
 void Console::contextMenuEvent(QContextMenuEvent *e)
 {
     Q_UNUSED(e)
+}
+
+// A middle click (the X11 selection) and a drop both come here.
+bool Console::canInsertFromMimeData(const QMimeData *source) const
+{
+    Q_UNUSED(source)
+    return false;
+}
+
+void Console::insertFromMimeData(const QMimeData *source)
+{
+    Q_UNUSED(source)
 }

@@ -4,10 +4,13 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -142,10 +145,16 @@ void TestConsole::keysNeitherEditNorMoveCursor()
 
 void TestConsole::mouseOnlyFocuses()
 {
-    Console console;
-    console.resize(400, 300);
-    console.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *pane = new Console;
+    auto *next_field = new QLineEdit;
+    layout->addWidget(pane);
+    layout->addWidget(next_field);
+    Console &console = *pane;
+    window.resize(400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     console.showData("$PHLV,000000,one two three\r\n$PHLV,000000,four five\r\n");
     const QString text = console.toPlainText();
     const int end = console.textCursor().position();
@@ -153,8 +162,8 @@ void TestConsole::mouseOnlyFocuses()
         = console.cursorRect(QTextCursor(console.document())).center() + QPoint(20, 0);
 
     // A click takes the focus.
-    console.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&console));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
     console.clearFocus();
     QTest::mouseClick(console.viewport(), Qt::LeftButton, {}, onFirstWord);
     QVERIFY(console.hasFocus());
@@ -176,6 +185,24 @@ void TestConsole::mouseOnlyFocuses()
     if (popup)
         popup->close();
     QVERIFY(!popup);
+
+    // Nothing dropped (or pasted with the middle button) reaches the pane,
+    // and the next line lands at the end even once the cursor has moved.
+    QMimeData dragged;
+    dragged.setText(QStringLiteral("DROPPED"));
+    QDropEvent drop(onFirstWord, Qt::CopyAction, &dragged, Qt::LeftButton, {});
+    QApplication::sendEvent(console.viewport(), &drop);
+    console.moveCursor(QTextCursor::Start);
+    console.showData("$PHLV,NEW\r\n");
+    QCOMPARE(console.toPlainText(), text + "$PHLV,NEW\n");
+
+    // Tab and Shift+Tab take the focus out of the pane.
+    QTest::keyClick(&console, Qt::Key_Tab);
+    QVERIFY(next_field->hasFocus());
+    console.setFocus();
+    QTest::keyClick(&console, Qt::Key_Backtab, Qt::ShiftModifier);
+    QVERIFY(!console.hasFocus());
+    QCOMPARE(console.toPlainText(), text + "$PHLV,NEW\n");
 }
 
 QTEST_MAIN(TestConsole)
