@@ -131,11 +131,16 @@ std::optional<StatusFields> parseStatus(const QByteArray &line)
 
 QString statusOneLine(const StatusFields &f)
 {
+    // One line in the status bar: the line end that closes the last field
+    // would make the bar two lines tall.
+    QString address = f.address;
+    while (address.endsWith(QLatin1Char('\n')) || address.endsWith(QLatin1Char('\r')))
+        address.chop(1);
     // Multi-argument arg(): a field that itself holds "%1" is not expanded
     // again.
     return QCoreApplication::translate("MainWindow",
                                        "Bus Load: %1, Devices: %2, Uptime: %3 sec, Address: %4")
-        .arg(f.bus_load, f.devices, f.uptime, f.address);
+        .arg(f.bus_load, f.devices, f.uptime, address);
 }
 
 QString statusFourLines(const StatusFields &f)

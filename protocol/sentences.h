@@ -84,7 +84,8 @@ bool isEmptyStatus(const QByteArray &line);
 // fields, so that a short sentence never reads beyond what arrived.
 std::optional<StatusFields> parseStatus(const QByteArray &line);
 
-// "Bus Load: %1, Devices: %2, Uptime: %3 sec, Address: %4", translated.
+// "Bus Load: %1, Devices: %2, Uptime: %3 sec, Address: %4", translated,
+// without the line end that the address may carry.
 QString statusOneLine(const StatusFields &f);
 // The four-line form of the heartbeat labels, translated.
 QString statusFourLines(const StatusFields &f);
