@@ -1,91 +1,128 @@
 #include "console/csvlog.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
 
 namespace tavix {
 
-CsvLog::CsvLog() = default;
+namespace {
+
+// Records go to the spool in bites of this size, and after a failure the
+// spool is tried again each time this much more has piled up.
+constexpr qint64 spool_bite = 64 * 1024;
+
+// A spool whose writes reach the file at once, so that after a failure the
+// bytes written are exactly the ones reported, and none wait in a buffer.
+class SpoolFile : public QTemporaryFile
+{
+public:
+    using QTemporaryFile::QTemporaryFile;
+    bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+};
+
+std::unique_ptr<QTemporaryFile> makeSpool()
+{
+    // The system's temporary folder, or the usual one when the
+    // environment names a folder that is not there.
+    QStringList folders{ QDir::tempPath() };
+    if (!folders.contains(QStringLiteral("/tmp")))
+        folders << QStringLiteral("/tmp");
+    for (const QString &folder : folders) {
+        auto file = std::make_unique<SpoolFile>(folder + QStringLiteral("/tavix-log-XXXXXX.spool"));
+        if (file->openUnbuffered())
+            return file;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+CsvLog::CsvLog(qint64 memory_limit)
+    : memory_limit(memory_limit)
+    , next_spool_at(spool_bite)
+{ }
 
 CsvLog::~CsvLog() = default;
-
-bool CsvLog::ensureSpool()
-{
-    if (spool)
-        return true;
-    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath()
-                                                 + QStringLiteral("/tavix-log-XXXXXX.spool"));
-    if (!file->open()) {
-        if (spool_error.isEmpty())
-            spool_error = file->errorString();
-        return false;
-    }
-    spool = std::move(file);
-    return true;
-}
 
 void CsvLog::append(const QString &entry)
 {
     ++count;
-    if (!ensureSpool())
-        return;
     // The file is plain UTF-8 text; each entry keeps its own line end and
     // the log adds one line feed after it.
-    QByteArray record = entry.toUtf8();
-    record.append('\n');
-    if (spool->write(record) != record.size() && spool_error.isEmpty())
-        spool_error = spool->errorString();
+    const QByteArray record = entry.toUtf8();
+    if (pending.size() + record.size() + 1 > memory_limit)
+        spoolPending(); // the last chance before a line is lost
+    if (pending.size() + record.size() + 1 > memory_limit) {
+        ++lost_count;
+        if (lost_count == 1 && on_loss)
+            on_loss();
+        return;
+    }
+    pending += record;
+    pending += '\n';
+    if (pending.size() >= next_spool_at)
+        spoolPending();
 }
 
-bool CsvLog::writeTo(const QString &file_name, QString *error)
+void CsvLog::spoolPending()
 {
-    auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    if (!spool_error.isEmpty())
-        return fail(QCoreApplication::translate("MainWindow",
-                                                "The temporary log file could not be written: %1")
-                        .arg(spool_error));
-    if (spool && !spool->flush())
-        return fail(spool->errorString());
-
-    QFile out(file_name);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate))
-        return fail(out.errorString());
-
+    if (!spool)
+        spool = makeSpool();
     if (spool) {
-        if (!spool->seek(0))
-            return fail(spool->errorString());
-        QByteArray chunk;
-        bool copied = true;
-        while (copied && !(chunk = spool->read(1 << 20)).isEmpty())
-            copied = out.write(chunk) == chunk.size();
-        const bool read_all = spool->atEnd();
-        // Entries that come later go after the spooled ones, also when this
-        // copy failed half way and the user is to try another file.
-        spool->seek(spool->size());
-        if (!copied)
-            return fail(out.errorString());
-        if (!read_all)
-            return fail(spool->errorString());
+        const qint64 written = spool->write(pending);
+        if (written > 0) {
+            spooled += written;
+            pending.remove(0, int(written));
+        }
     }
-    if (!out.flush())
-        return fail(out.errorString());
+    next_spool_at = pending.size() + spool_bite;
+}
+
+CsvLog::Save CsvLog::writeTo(const QString &file_name, QString *error)
+{
+    QFile out(file_name);
+    const auto fail = [&](Save why, const QString &text) {
+        if (error)
+            *error = text;
+        return why;
+    };
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate))
+        return fail(Save::TargetFailed, out.errorString());
+
+    if (spooled > 0) {
+        if (!spool->seek(0))
+            return fail(Save::LogUnreadable, spool->errorString());
+        qint64 left = spooled;
+        while (left > 0) {
+            const QByteArray chunk = spool->read(qMin<qint64>(left, 1 << 20));
+            if (chunk.isEmpty()) {
+                spool->seek(spooled);
+                return fail(Save::LogUnreadable, spool->errorString());
+            }
+            left -= chunk.size();
+            if (out.write(chunk) != chunk.size()) {
+                spool->seek(spooled);
+                return fail(Save::TargetFailed, out.errorString());
+            }
+        }
+    }
+    if (out.write(pending) != pending.size() || !out.flush())
+        return fail(Save::TargetFailed, out.errorString());
     out.close();
     if (out.error() != QFileDevice::NoError)
-        return fail(out.errorString());
-    return true;
+        return fail(Save::TargetFailed, out.errorString());
+    return Save::Written;
 }
 
 void CsvLog::clear()
 {
     spool.reset();
-    spool_error.clear();
+    spooled = 0;
+    pending.clear();
+    next_spool_at = spool_bite;
     count = 0;
+    lost_count = 0;
 }
 
 } // namespace tavix

@@ -30,14 +30,33 @@ void MainWindow::saveLog()
         if (file_name.isEmpty())
             break;
         QString error;
-        if (st.log_lines.writeTo(file_name, &error))
+        const tavix::CsvLog::Save result = st.log_lines.writeTo(file_name, &error);
+        if (result == tavix::CsvLog::Save::Written)
             break;
+        if (result == tavix::CsvLog::Save::LogUnreadable) {
+            // No other file would fare better.
+            QMessageBox::critical(this, tr("Error saving CSV file"),
+                                  tr("The log could not be read back from its temporary file:\n"
+                                     "%1\n\nThe lines logged are lost.")
+                                      .arg(error));
+            break;
+        }
         QMessageBox::critical(this, tr("Error saving CSV file"),
                               tr("The log could not be written to %1:\n%2\n\nChoose another file, "
                                  "or cancel to discard the log.")
                                   .arg(QDir::toNativeSeparators(file_name), error));
     }
     st.log_lines.clear();
+}
+
+void MainWindow::warnLogLoss()
+{
+    QMessageBox::warning(
+        this, tr("Log incomplete"),
+        tr("Lines are being lost from the CSV log: the temporary folder %1 takes no more of them "
+           "and the memory set aside for them is full.\n\nFree some disk space there to keep "
+           "the lines still to come, or press LOG OFF to save the lines kept so far.")
+            .arg(QDir::toNativeSeparators(QDir::tempPath())));
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
