@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QTcpSocket>
+#include <QTimer>
 
 static void initImages()
 {
@@ -41,7 +42,7 @@ MainWindow::MainWindow(QWidget *parent)
     , port_lister(toolkitPorts)
     , save_name_asker([this] {
         return QFileDialog::getSaveFileName(this, tr("Save CSV file"), QStringLiteral("test.csv"),
-                                            tr("CSV files (.csv);;Zip files (.zip, *.7z)"));
+                                            tr("CSV files (*.csv)"));
     })
     , torvel_host(QString::fromLatin1(tavix::torvel_address))
     , torvel_port(tavix::torvel_tcp_port)
@@ -105,6 +106,12 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::about);
     connect(ui->actionAboutQt, &QAction::triggered, qApp, &QApplication::aboutQt);
 
+    // Told when it happens, not at save time; queued, so that the box's
+    // event loop never runs inside the handling of a line.
+    st.log_lines.setLossHandler([this] {
+        QMetaObject::invokeMethod(this, &MainWindow::warnLogLoss, Qt::QueuedConnection);
+    });
+
     showConversionList();
     go_back_to_selectStackedWidget();
 }
@@ -136,6 +143,35 @@ void MainWindow::setSaveNameAsker(SaveNameAsker asker)
 void MainWindow::setStatusText(const QString &text)
 {
     statusLabel->setText(text);
+}
+
+void MainWindow::startNewLink()
+{
+    // Whatever the earlier gateway told us, or the user told it, belongs to
+    // that gateway: the new one starts from what a fresh start shows, and
+    // the earlier link's pending timers come to nothing.
+    ++link_generation;
+    st.sernix_identified = false;
+    st.torvel_identified = false;
+    st.raw_mode = false;
+    st.tx_limit_off = false;
+    st.command_mode = false;
+    ui->initButtonConfigTab->setText(QStringLiteral("Initialise"));
+    ui->changeModeButton->setEnabled(true);
+    ui->tx_limitButtonConfigTab->setText(QStringLiteral("Switch TX Time Limit OFF"));
+    ui->tx_limitButtonDataTab->setText(QStringLiteral("TX Limit OFF"));
+    ui->dataStartStopButton->setText(QStringLiteral("CMD ON"));
+    ui->heartbeatLabelConfigTab->clear();
+    ui->heartbeatLabelDataTab->clear();
+}
+
+void MainWindow::afterOnThisLink(int ms, void (MainWindow::*slot)())
+{
+    const quint64 generation = link_generation;
+    QTimer::singleShot(ms, this, [this, generation, slot] {
+        if (generation == link_generation)
+            (this->*slot)();
+    });
 }
 
 void MainWindow::go_back_to_selectStackedWidget()

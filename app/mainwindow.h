@@ -111,12 +111,15 @@ protected:
 
 private:
     void setStatusText(const QString &text);
+    void startNewLink();
+    void afterOnThisLink(int ms, void (MainWindow::*slot)());
     void probeStep(int baud, const QString &text, int next_step_ms, void (MainWindow::*next)());
     void handOnWaitingTcpLines();
     void releaseTcpLink();
     void stopCountWorker();
     void setButtonColour(QPushButton *button, Qt::GlobalColor colour);
     void saveLog();
+    void warnLogLoss();
 
     Ui::MainWindow *ui;
     QLabel *statusLabel;
@@ -128,7 +131,7 @@ private:
     WindowState st;
     tavix::LineFramer serial_framer;
     tavix::LineFramer tcp_framer;
-    quint64 probe_generation = 0; // a new choice of product ends older probe timers
+    quint64 link_generation = 0; // a new choice of product ends the older link's timers
     bool reading_serial = false;
     QThread *count_thread = nullptr;
     InfiniteCountWorker *count_worker = nullptr;

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QScopedValueRollback>
 #include <QTcpSocket>
-#include <QTimer>
 
 using namespace tavix;
 
@@ -38,11 +37,8 @@ void MainWindow::loadSernix()
     st.link_is_tcp = false;
     if (serial->isOpen())
         serial->close();
-    // A new choice starts over: the probe runs again and lines wait for a
-    // fresh identity reply, as at start.
-    ++probe_generation;
-    st.sernix_identified = false;
-    st.torvel_identified = false;
+    // The probe runs again and lines wait for a fresh identity reply.
+    startNewLink();
     setStatusText(tr(" Trying to connect Sernix via serial to USB connection..."));
 
     const QList<SerialPortEntry> ports = port_lister();
@@ -61,13 +57,11 @@ void MainWindow::probeStep(int baud, const QString &text, int next_step_ms,
     setStatusText(text);
     if (serial->isOpen())
         serial->close();
+    // A port that cannot be opened ends the probe: the other rates would
+    // only show the same box again.
     openSerialPort(baud);
-    // A later choice of a product ends this probe.
-    const quint64 generation = probe_generation;
-    QTimer::singleShot(next_step_ms, this, [this, generation, next] {
-        if (generation == probe_generation)
-            (this->*next)();
-    });
+    if (serial->isOpen())
+        afterOnThisLink(next_step_ms, next);
 }
 
 void MainWindow::try_connect_sernix_4800()
@@ -123,18 +117,14 @@ void MainWindow::openSerialPort(int baud)
     serial->setParity(QSerialPort::NoParity);
     serial->setStopBits(QSerialPort::OneStop);
     serial->setFlowControl(QSerialPort::NoFlowControl);
-    if (serial->open(QIODevice::ReadWrite)) {
-        // Whatever was half read belongs to another rate or another port.
-        serial_framer.clear();
-        const quint64 generation = probe_generation;
-        QTimer::singleShot(restart_after_open_ms, this, [this, generation] {
-            if (generation == probe_generation)
-                de_init_Gateway();
-        });
-    } else {
+    if (!serial->open(QIODevice::ReadWrite)) {
         QMessageBox::critical(this, tr("Error opening serial port"), serial->errorString());
         setStatusText(tr(" Can`t open %1 serial port").arg(st.port_name));
+        return;
     }
+    // Whatever was half read belongs to another rate or another port.
+    serial_framer.clear();
+    afterOnThisLink(restart_after_open_ms, &MainWindow::de_init_Gateway);
 }
 
 void MainWindow::readData()
@@ -172,9 +162,14 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
         ? tr("The serial port %1 is gone: the adapter was unplugged.").arg(st.port_name)
         : serial->errorString();
     // Closed before the box opens, so that a port still signalling errors
-    // cannot stack further boxes from the box's own event loop.
+    // cannot stack further boxes from the box's own event loop; a probe
+    // still running ends with the adapter.
     closeSerialPort();
+    ++link_generation;
     QMessageBox::critical(this, tr("Critical Error"), reason);
+    // Nothing can be sent any more: the working page would only pretend.
+    ui->stackedWidget->setCurrentIndex(0);
+    setStatusText(tr("   Sernix disconnected"));
 }
 
 void MainWindow::closeSerialPort()

@@ -26,12 +26,10 @@ void MainWindow::loadTorvel()
     st.link_is_tcp = true;
     // One link at a time: a running Sernix probe ends here, and an earlier
     // socket and its worker are released.
-    ++probe_generation;
     if (serial->isOpen())
         serial->close();
     releaseTcpLink();
-    st.sernix_identified = false;
-    st.torvel_identified = false;
+    startNewLink();
 
     socket = new QTcpSocket(this);
     // A flood is taken a bounded bite at a time, so that the window keeps

@@ -9,7 +9,6 @@
 
 #include <QLabel>
 #include <QTcpSocket>
-#include <QTimer>
 
 using namespace tavix;
 
@@ -24,21 +23,24 @@ constexpr int follow_up_delay_ms = 500;
 
 void MainWindow::writeData(QByteArray data)
 {
+    bool sent = false;
     if (st.link_is_tcp) {
-        if (socket)
-            socket->write(data);
+        sent = socket && socket->state() == QAbstractSocket::ConnectedState
+            && socket->write(data) == data.size();
     } else {
         // The status shown is the gateway's answer to the last command;
         // it is blanked until the next status sentence arrives.
         ui->heartbeatLabelDataTab->setText(QStringLiteral(" "));
         ui->heartbeatLabelConfigTab->setText(QStringLiteral(" "));
         if (serial->isOpen()) {
-            serial->write(data);
+            sent = serial->write(data) == data.size();
             if (serial->bytesToWrite() > 0)
                 serial->waitForBytesWritten(serial_write_timeout_ms);
         }
     }
-    console->showData(data);
+    // The console shows what went out, never what only would have.
+    if (sent)
+        console->showData(data);
 }
 
 void MainWindow::start_stop_data()
@@ -206,7 +208,7 @@ void MainWindow::process_line(QByteArray buf)
         ui->tx_limitButtonDataTab->setText(QStringLiteral("TX Limit ON"));
         break;
     case Reply::InitAck:
-        QTimer::singleShot(follow_up_delay_ms, this, &MainWindow::send_iso_request);
+        afterOnThisLink(follow_up_delay_ms, &MainWindow::send_iso_request);
         break;
     case Reply::TxLimitOnAck:
         st.tx_limit_off = false;
@@ -252,7 +254,7 @@ void MainWindow::changeMode()
     writeData(modeSentence(mode));
     // The gateway switches its rate once the sentence has gone out at the
     // old one.
-    QTimer::singleShot(follow_up_delay_ms, this, &MainWindow::changeBaud);
+    afterOnThisLink(follow_up_delay_ms, &MainWindow::changeBaud);
 }
 
 void MainWindow::changeBaud()

@@ -67,6 +67,7 @@ private slots:
     void commandBytes();
     void togglesFollowClicksAndAcknowledgements();
     void followUpsAfterHalfASecond();
+    void newProductStartsClean();
     void modeDescriptionFollowsGateway();
     void closesCleanlyWithoutGateway();
 };
@@ -208,7 +209,7 @@ void TestMainWindow::statusSentences()
     w.process_line(wire::torvel_3);
     w.process_line(wire::status);
     QCOMPARE(statusText(w),
-             QStringLiteral("Bus Load: 12, Devices: 5, Uptime: 3601 sec, Address: 34\r\n"));
+             QStringLiteral("Bus Load: 12, Devices: 5, Uptime: 3601 sec, Address: 34"));
     const QString four
         = QStringLiteral("Bus Load: 12\r\nDevices: 5\r\nUptime: 3601 sec\r\nAddress: 34\r\n");
     QCOMPARE(child<QLabel>(w, "heartbeatLabelDataTab")->text(), four);
@@ -224,16 +225,16 @@ void TestMainWindow::statusSentences()
     QCOMPARE(child<QLabel>(w, "heartbeatLabelDataTab")->textFormat(), Qt::PlainText);
     QCOMPARE(child<QLabel>(w, "heartbeatLabelConfigTab")->textFormat(), Qt::PlainText);
     QCOMPARE(statusLabel(w)->textFormat(), Qt::PlainText);
-    QCOMPARE(
-        statusText(w),
-        QStringLiteral("Bus Load: <img src=x>, Devices: <b>5</b>, Uptime: 1 sec, Address: 2\r\n"));
+    QCOMPARE(statusText(w),
+             QStringLiteral("Bus Load: <img src=x>, Devices: <b>5</b>, Uptime: 1 sec, Address: 2"));
 
     // A write on the serial path blanks both labels, even with no port open
-    // to take it; the console shows the sentence all the same.
+    // to take it; what went nowhere is not shown as sent.
+    const QString shown = consoleText(w);
     w.send_tx_limit();
     QCOMPARE(child<QLabel>(w, "heartbeatLabelDataTab")->text(), QStringLiteral(" "));
     QCOMPARE(child<QLabel>(w, "heartbeatLabelConfigTab")->text(), QStringLiteral(" "));
-    QVERIFY(consoleText(w).endsWith("$PHLV,TX_LIMIT,OFF\n"));
+    QCOMPARE(consoleText(w), shown);
 }
 
 void TestMainWindow::rawModeFollowsStatus()
@@ -372,6 +373,62 @@ void TestMainWindow::followUpsAfterHalfASecond()
     child<QPushButton>(t.w, "changeModeButton")->click();
     QTest::qWait(100);
     QVERIFY(t.peer.bytes.isEmpty());
+}
+
+void TestMainWindow::newProductStartsClean()
+{
+    // A Sernix in mode 14 is asked for mode 15, then reports it, is
+    // initialised, has its TX limit off and its output stopped.
+    Pty pty;
+    QVERIFY(pty.isValid());
+    LoopbackPeer peer;
+    MainWindow w;
+    w.setPortLister(adapterAt(pty.path));
+    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
+    auto *port = w.findChild<QSerialPort *>();
+    w.loadSernix();
+    w.process_line(wire::sernix_14);
+    child<QComboBox>(w, "selectModeBox")->setCurrentIndex(10);
+    child<QPushButton>(w, "changeModeButton")->click();
+    for (const QByteArray &line :
+         { wire::sernix_15, wire::status, QByteArray("$PHLV,ACK,TX_LIMIT,OFF\r\n"),
+           QByteArray("$PHLV,ACK,TAVIX_INIT\r\n") })
+        w.process_line(line);
+    child<QPushButton>(w, "dataStartStopButton")->click();
+    QVERIFY(w.state().raw_mode && w.state().tx_limit_off && w.state().command_mode);
+
+    // Choosing a product again starts from what a fresh start shows, and the
+    // rate switch and the address-claim request still pending come to
+    // nothing: the new probe stays at 4800 baud and its port hears only the
+    // restart sequence.
+    const auto startsClean = [&w] {
+        const WindowState &st = w.state();
+        return !st.raw_mode && !st.tx_limit_off && !st.command_mode
+            && child<QPushButton>(w, "initButtonConfigTab")->text() == "Initialise"
+            && child<QPushButton>(w, "changeModeButton")->isEnabled()
+            && child<QPushButton>(w, "tx_limitButtonConfigTab")->text()
+            == "Switch TX Time Limit OFF"
+            && child<QPushButton>(w, "tx_limitButtonDataTab")->text() == "TX Limit OFF"
+            && child<QPushButton>(w, "dataStartStopButton")->text() == "CMD ON"
+            && child<QLabel>(w, "heartbeatLabelConfigTab")->text().isEmpty()
+            && child<QLabel>(w, "heartbeatLabelDataTab")->text().isEmpty();
+    };
+    QVERIFY(!startsClean());
+    QVERIFY(!pty.readAvailable(100).isEmpty());
+    w.loadSernix();
+    QVERIFY(startsClean());
+    QTest::qWait(800);
+    QCOMPARE(int(port->baudRate()), 4800);
+    QCOMPARE(pty.readAvailable(), wire::restart);
+
+    // The same when the Torvel is chosen.
+    w.process_line(wire::sernix_15);
+    w.process_line(wire::status);
+    QVERIFY(w.state().raw_mode);
+    w.loadTorvel();
+    QVERIFY(startsClean());
+    w.process_line(wire::torvel_3);
+    QVERIFY(child<QPushButton>(w, "changeModeButton")->isEnabled());
 }
 
 void TestMainWindow::modeDescriptionFollowsGateway()

@@ -235,7 +235,7 @@ void TestTcpLink::splitAndOverlongLines()
     tw.sim.sendRaw("7,42,34\r\n");
     QTRY_COMPARE(tw.w->state().log_lines.size(), 1);
     QCOMPARE(tw.statusText(),
-             QStringLiteral("Bus Load: 12, Devices: 7, Uptime: 42 sec, Address: 34\r\n"));
+             QStringLiteral("Bus Load: 12, Devices: 7, Uptime: 42 sec, Address: 34"));
 
     // Split between CR and LF.
     tw.sim.sendRaw("$PHLV,ACK,TX_LIMIT,OFF\r");
@@ -337,6 +337,9 @@ void TestTcpLink::noGatewayThere()
     QTest::qWait(100);
     QCOMPARE(tw.statusText(), cant_connect);
     QCOMPARE(threadCount(), threads_idle);
+    // A command has nowhere to go and is not shown as sent.
+    tw.w->reset();
+    QVERIFY(consoleText(*tw.w).isEmpty());
 
     // No answer at all: the attempt is given up after the bounded wait and
     // does not go on connecting behind the user's back.
