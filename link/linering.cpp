@@ -8,14 +8,14 @@ bool LineRing::put(const QByteArray &line)
         return true;
     if (isFull())
         return false;
-    slots[ring_write_pos - 1] = line;
+    stored[ring_write_pos - 1] = line;
     ring_write_pos = next(ring_write_pos);
     return true;
 }
 
 bool LineRing::take(QByteArray *line)
 {
-    QByteArray &slot = slots[ring_read_pos - 1];
+    QByteArray &slot = stored[ring_read_pos - 1];
     if (slot.isEmpty())
         return false;
     *line = std::move(slot);
@@ -33,7 +33,7 @@ int LineRing::size() const
 
 void LineRing::clear()
 {
-    for (QByteArray &slot : slots)
+    for (QByteArray &slot : stored)
         slot.clear();
     ring_write_pos = 1;
     ring_read_pos = 1;

@@ -23,8 +23,8 @@ public:
     // when no line waits.
     bool take(QByteArray *line);
 
-    bool isFull() const { return !slots[ring_write_pos - 1].isEmpty(); }
-    bool isEmpty() const { return slots[ring_read_pos - 1].isEmpty(); }
+    bool isFull() const { return !stored[ring_write_pos - 1].isEmpty(); }
+    bool isEmpty() const { return stored[ring_read_pos - 1].isEmpty(); }
     int size() const;
 
     // Positions count 1 to slot_count.
@@ -36,7 +36,7 @@ public:
 private:
     static int next(int pos) { return pos == slot_count ? 1 : pos + 1; }
 
-    std::array<QByteArray, slot_count> slots;
+    std::array<QByteArray, slot_count> stored;
     int ring_write_pos = 1;
     int ring_read_pos = 1;
 };

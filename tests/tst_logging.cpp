@@ -10,12 +10,9 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <functional>
 #include <memory>
-
-#include <sys/resource.h>
 
 namespace {
 
@@ -78,7 +75,6 @@ private slots:
     void buttonShowsNextAction();
     void failedSaveOffersAnotherName_data();
     void failedSaveOffersAnotherName();
-    void spoolFailures();
     void closingWhileLoggingOffersSave();
     void defaultSaveDialog();
 
@@ -221,81 +217,6 @@ void TestLogging::failedSaveOffersAnotherName()
     QVERIFY(!lw.w.state().logging_on);
     lw.log({ wire::status }, { path("next.csv") });
     QCOMPARE(fileBytes(path("next.csv")), wire::status + '\n');
-}
-
-void TestLogging::spoolFailures()
-{
-    using Save = tavix::CsvLog::Save;
-    // 15 bytes a record in the spool.
-    const auto entry
-        = [](int i) { return QStringLiteral("$PHLV,%1\r\n").arg(i, 6, 10, QLatin1Char('0')); };
-    const auto fill = [&](tavix::CsvLog &log, int from, int to) {
-        QByteArray expected;
-        for (int i = from; i < to; ++i) {
-            log.append(entry(i));
-            expected += entry(i).toUtf8() + '\n';
-        }
-        return expected;
-    };
-    QString why;
-
-    // Entries added after a failed save go after the earlier ones, not over
-    // them; enough that the copy stops part way through.
-    {
-        tavix::CsvLog log;
-        QByteArray expected = fill(log, 0, 100000);
-        QCOMPARE(log.writeTo(QStringLiteral("/dev/full"), &why), Save::TargetFailed);
-        expected += fill(log, 100000, 100001);
-        QCOMPARE(log.writeTo(path("good.csv"), &why), Save::Written);
-        QCOMPARE(fileBytes(path("good.csv")), expected);
-    }
-
-    // A temporary folder that is missing or a file costs no line.
-    const QByteArray old_tmpdir = qgetenv("TMPDIR");
-    QVERIFY(QFile(path("not-a-folder")).open(QIODevice::WriteOnly));
-    for (const QString &tmpdir : { path("not-a-folder"), path("missing") }) {
-        qputenv("TMPDIR", QFile::encodeName(tmpdir));
-        tavix::CsvLog log;
-        const QByteArray expected = fill(log, 0, 20000);
-        QCOMPARE(log.writeTo(path("out.csv"), &why), Save::Written);
-        QCOMPARE(fileBytes(path("out.csv")), expected);
-    }
-    old_tmpdir.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", old_tmpdir);
-
-    // The disk fills up while logging (a file size limit stands in for it):
-    // what the spool cannot take waits in memory and nothing is lost.
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit old_limit{};
-    getrlimit(RLIMIT_FSIZE, &old_limit);
-    rlimit small = old_limit;
-    small.rlim_cur = 100000;
-    {
-        tavix::CsvLog log;
-        int losses = 0;
-        log.setLossHandler([&losses] { ++losses; });
-        setrlimit(RLIMIT_FSIZE, &small);
-        QByteArray expected = fill(log, 0, 50000);
-        setrlimit(RLIMIT_FSIZE, &old_limit);
-        QCOMPARE(log.writeTo(path("full.csv"), &why), Save::Written);
-        QCOMPARE(fileBytes(path("full.csv")), expected);
-        QCOMPARE(losses, 0);
-
-        // With neither disk nor memory left the log loses lines, and says
-        // so once, at the first; it keeps what it took, and takes lines
-        // again once the disk has room.
-        tavix::CsvLog tight(100 * 15);
-        tight.setLossHandler([&losses] { ++losses; });
-        small.rlim_cur = 0;
-        setrlimit(RLIMIT_FSIZE, &small);
-        expected = fill(tight, 0, 100);
-        fill(tight, 100, 150);
-        setrlimit(RLIMIT_FSIZE, &old_limit);
-        expected += fill(tight, 150, 160);
-        QCOMPARE(losses, 1);
-        QCOMPARE(tight.lost(), 50);
-        QCOMPARE(tight.writeTo(path("tight.csv"), &why), Save::Written);
-        QCOMPARE(fileBytes(path("tight.csv")), expected);
-    }
 }
 
 void TestLogging::closingWhileLoggingOffersSave()
