@@ -1,0 +1,696 @@
+// The window as a user meets it: the selection page, the working page
+// driven by received lines, the exact bytes every button sends through a
+// real link, a change of gateway, the CSV log with its file and its save
+// step, and the serial settings dialog the window keeps.
+#include "app/mainwindow.h"
+#include "settings/settingsdialog.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+const QString select_text = QStringLiteral(" Select your product by clicking on Sernix or Torvel");
+
+template<typename T> QString textOf(const QWidget &w, const char *name)
+{
+    return child<T>(w, name)->text();
+}
+QColor buttonColour(const QWidget &w, const char *name)
+{
+    return child<QPushButton>(w, name)->palette().color(QPalette::Button);
+}
+
+// A window whose network link is a loopback peer that records every byte,
+// and whose save step takes its file names from a queue (then cancels).
+struct TcpWindow
+{
+    LoopbackPeer peer;
+    MainWindow w;
+    QStringList names;
+    int asked = 0;
+    std::function<void()> while_asking;
+
+    TcpWindow()
+    {
+        w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
+        w.setSaveNameAsker([this] {
+            ++asked;
+            if (while_asking)
+                while_asking();
+            return names.isEmpty() ? QString() : names.takeFirst();
+        });
+        w.loadTorvel();
+    }
+    // Waits until the peer has the connection and the restart sentence.
+    bool ready()
+    {
+        const bool ok
+            = QTest::qWaitFor([this] { return peer.client && peer.bytes == wire::offline; }, 3000);
+        peer.bytes.clear();
+        return ok;
+    }
+    // What the peer got, once it is at least as long as expected.
+    QByteArray sent(const QByteArray &expected)
+    {
+        (void)QTest::qWaitFor([&] { return peer.bytes.size() >= expected.size(); }, 2000);
+        return std::exchange(peer.bytes, QByteArray());
+    }
+    QByteArray clicked(const char *button, const QByteArray &expected)
+    {
+        child<QPushButton>(w, button)->click();
+        return sent(expected);
+    }
+    void feed(const QList<QByteArray> &lines)
+    {
+        for (const QByteArray &line : lines)
+            w.process_line(line);
+    }
+    // Starts a log, feeds the lines and saves them under the names given.
+    void log(const QList<QByteArray> &lines, const QStringList &save_as)
+    {
+        if (!w.state().logging_on)
+            child<QPushButton>(w, "logStartStopButton")->click();
+        feed(lines);
+        names = save_as;
+        child<QPushButton>(w, "logStartStopButton")->click();
+    }
+};
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        tmp = std::make_unique<QTemporaryDir>();
+        QVERIFY(tmp->isValid());
+    }
+    void shellAndPages();
+    void onlyIdentifiedTrafficShownAndLogged();
+    void identityReply_data();
+    void identityReply();
+    void statusAndRawMode();
+    void commandBytes();
+    void togglesAndFollowUps();
+    void newProductStartsClean();
+    void modeDescriptionFollowsGateway();
+    void logFileAndButton();
+    void failedSaveOffersAnotherName_data();
+    void failedSaveOffersAnotherName();
+    void closingAndDefaultDialog();
+    void settingsDialog();
+
+private:
+    QString path(const QString &name) const { return tmp->filePath(name); }
+    std::unique_ptr<QTemporaryDir> tmp;
+};
+
+void TestWindow::shellAndPages()
+{
+    Pty pty;
+    QVERIFY(pty.isValid());
+    auto *owned = new MainWindow;
+    MainWindow &w = *owned;
+    w.setPortLister(adapterAt(pty.path));
+    auto *pages = child<QStackedWidget>(w, "stackedWidget");
+    auto *port = w.findChild<QSerialPort *>();
+
+    // The form leaves page 2 and tab 1 current; the window starts on page 0,
+    // with the first mode described with its rate, in green.
+    QCOMPARE(pages->currentIndex(), 0);
+    QCOMPARE(child<QTabWidget>(w, "tabWidget")->currentIndex(), 1);
+    QCOMPARE(statusText(w), select_text);
+    QCOMPARE(child<QComboBox>(w, "selectModeBox")->count(), 11);
+    QVERIFY(
+        textOf<QLabel>(w, "conversionList").startsWith("BaudRate: 4800\r\n\r\nTalker ID: Mixed"));
+    QCOMPARE(buttonColour(w, "changeModeButton"), QColor(Qt::green));
+
+    // The about box opens over the window.
+    ModalCloser closer;
+    child<QAction>(w, "actionAbout")->trigger();
+    QCOMPARE(closer.parents, QList<QWidget *>{ &w });
+    QCOMPARE(closer.titles, QStringList{ "About Tavix Gateway Tool v1.1 by Halvane" });
+    QCOMPARE(closer.texts,
+             QStringList{ "<b>Tavix Gateway Tool for Sernix and Torvel by Yllenor<b>" });
+
+    // showInitDisplay changes the page and nothing else; going back also
+    // closes the port and shows the prompt.
+    w.loadSernix();
+    QVERIFY(port->isOpen());
+    const QString probing = statusText(w);
+    pages->setCurrentIndex(2);
+    w.showInitDisplay();
+    QCOMPARE(pages->currentIndex(), 0);
+    QVERIFY(port->isOpen());
+    QCOMPARE(statusText(w), probing);
+    pages->setCurrentIndex(2);
+    w.go_back_to_selectStackedWidget();
+    QVERIFY(!port->isOpen());
+    QCOMPARE(pages->currentIndex(), 0);
+    QCOMPARE(statusText(w), select_text);
+
+    // Closing the window ends the event loop and destroys it cleanly.
+    owned->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<MainWindow> alive(owned);
+    owned->show();
+    QVERIFY(QTest::qWaitForWindowExposed(owned));
+    QTimer::singleShot(50, owned, &QWidget::close);
+    QCOMPARE(QApplication::exec(), 0);
+    QTRY_VERIFY(alive.isNull());
+}
+
+void TestWindow::onlyIdentifiedTrafficShownAndLogged()
+{
+    TcpWindow t;
+    QVERIFY(t.ready());
+    // Before any identity reply nothing is shown, logged or acted on.
+    t.log({ wire::status, "$PHLV,ACK,TX_LIMIT,OFF\r\n", wire::raw_frame }, {});
+    QVERIFY(consoleLines(t.w) == QStringList{ "$PHLV,TAVIX_OFFLINE," });
+    QVERIFY(!t.w.state().tx_limit_off);
+    QVERIFY(textOf<QLabel>(t.w, "heartbeatLabelDataTab").isEmpty());
+
+    // After one: received sentences are shown and logged; not the identity
+    // replies (a Sernix's is not even shown), nothing the tool sends,
+    // nothing that is no sentence, and nothing that comes while the save
+    // dialog is open.
+    t.w.process_line(wire::sernix_14);
+    QCOMPARE(consoleLines(t.w).size(), 1);
+    t.w.process_line(wire::empty_status);
+    child<QPushButton>(t.w, "logStartStopButton")->click();
+    t.feed({ wire::torvel_3, "no sentence\r\n", QByteArray(), wire::sernix_14 });
+    t.clicked("restartButtonfromData", wire::restart);
+    t.while_asking = [&t] { t.w.process_line("$PHLV,DURING_DIALOG\r\n"); };
+    t.log({ wire::raw_frame }, { path("first.csv") });
+    QCOMPARE(fileBytes(path("first.csv")), wire::raw_frame + '\n');
+    QCOMPARE(consoleLines(t.w).mid(1),
+             (QStringList{ "$PHLV,000000,,,,3601,34", "$PHLV,Halvane_Torvel,FW 1.4.2:3*2B",
+                           "$PHLV,CMD", "$PHLV,CMD", "$PHLV,CMD", "$PHLV,TAVIX_OFFLINE,",
+                           "$PHLV,TAVIX_OFFLINE,", "!PHLV,127250,1,AAAA", "$PHLV,DURING_DIALOG" }));
+
+    // Each log holds only its own lines; a cancelled one is discarded with
+    // no message, and the next starts empty.
+    ModalCloser boxes;
+    t.feed({ "$PHLV,BETWEEN\r\n" });
+    t.log({ "$PHLV,CANCELLED\r\n" }, {});
+    t.log({ "$PHLV,SECOND\r\n" }, { path("second.csv") });
+    QCOMPARE(fileBytes(path("second.csv")), QByteArray("$PHLV,SECOND\r\n\n"));
+    QCOMPARE(t.asked, 4);
+    QVERIFY(boxes.titles.isEmpty());
+}
+
+void TestWindow::identityReply_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("index"); // -1: the list keeps its row
+    QTest::addColumn<QString>("status");
+
+    QTest::newRow("sernix 14") << wire::sernix_14 << 14 << 9
+                               << " Sernix is connected in conversion mode: 14";
+    QTest::newRow("sernix 15") << wire::sernix_15 << 15 << 10
+                               << " Sernix is connected in conversion mode: 15";
+    QTest::newRow("torvel 3") << wire::torvel_3 << 3 << 3
+                              << " Torvel is connected in conversion mode: 3";
+    QTest::newRow("mode 9 keeps row") << QByteArray("$PHLV,Halvane_Torvel:9*00\r\n") << 9 << -1
+                                      << " Torvel is connected in conversion mode: 9";
+}
+
+void TestWindow::identityReply()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, mode);
+    QFETCH(int, index);
+    QFETCH(QString, status);
+
+    MainWindow w;
+    w.show();
+    auto *modes = child<QComboBox>(w, "selectModeBox");
+    modes->setCurrentIndex(5);
+    w.process_line(line);
+
+    QCOMPARE(w.state().conversion_mode, mode);
+    QCOMPARE(modes->currentIndex(), index < 0 ? 5 : index);
+    QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 2);
+    QCOMPARE(child<QTabWidget>(w, "tabWidget")->currentIndex(), 0);
+    QCOMPARE(child<QPushButton>(w, "initButtonConfigTab")->isVisible(), mode == 15);
+    QCOMPARE(statusText(w), status);
+    const bool sernix = status.contains("Sernix");
+    QCOMPARE(w.state().sernix_identified, sernix);
+    QCOMPARE(w.state().torvel_identified, !sernix);
+    // Green exactly when the list shows the reported mode.
+    QCOMPARE(buttonColour(w, "changeModeButton"), index < 0 ? QColor(Qt::red) : QColor(Qt::green));
+}
+
+void TestWindow::statusAndRawMode()
+{
+    MainWindow w;
+    auto *init = child<QPushButton>(w, "initButtonConfigTab");
+    auto *change = child<QPushButton>(w, "changeModeButton");
+    const auto labels = [&w] {
+        return QStringList{ textOf<QLabel>(w, "heartbeatLabelDataTab"),
+                            textOf<QLabel>(w, "heartbeatLabelConfigTab") };
+    };
+
+    // Fields as received, never read as markup; the status bar's one line
+    // without the line end.
+    w.process_line(wire::torvel_3);
+    w.process_line(wire::status);
+    QCOMPARE(statusText(w),
+             QStringLiteral("Bus Load: 12, Devices: 5, Uptime: 3601 sec, Address: 34"));
+    const QString four
+        = QStringLiteral("Bus Load: 12\r\nDevices: 5\r\nUptime: 3601 sec\r\nAddress: 34\r\n");
+    QCOMPARE(labels(), (QStringList{ four, four }));
+    w.process_line("$PHLV,000000,<b>5</b>,0,1,2,3\r\n");
+    QCOMPARE(statusLabel(w)->textFormat(), Qt::PlainText);
+    QCOMPARE(child<QLabel>(w, "heartbeatLabelDataTab")->textFormat(), Qt::PlainText);
+    QCOMPARE(child<QLabel>(w, "heartbeatLabelConfigTab")->textFormat(), Qt::PlainText);
+    // A short sentence reaches the console but leaves the labels alone.
+    w.process_line("$PHLV,000000,99,0\r\n");
+    QVERIFY(labels().first().startsWith("Bus Load: <b>5</b>\r\n"));
+    QVERIFY(consoleText(w).endsWith("$PHLV,000000,99,0\n"));
+
+    // Outside mode 15 the empty status changes nothing and data never
+    // initialises.
+    w.process_line(wire::sernix_14);
+    w.process_line(wire::status);
+    w.process_line(wire::empty_status);
+    QVERIFY(!w.state().raw_mode);
+    w.process_line(wire::sernix_15);
+    w.process_line(wire::empty_status);
+    QVERIFY(!w.state().raw_mode);
+    QCOMPARE(labels(), (QStringList{ four, four }));
+
+    // In mode 15 the first status with data initialises, an empty one ends
+    // it and keeps the labels.
+    w.process_line(wire::status);
+    QVERIFY(w.state().raw_mode);
+    QCOMPARE(init->text(), QStringLiteral("De-init"));
+    QVERIFY(!change->isEnabled());
+    w.process_line(wire::status);
+    QVERIFY(w.state().raw_mode);
+    w.process_line(wire::empty_status);
+    QVERIFY(!w.state().raw_mode);
+    QCOMPARE(init->text(), QStringLiteral("Initialise"));
+    QVERIFY(change->isEnabled());
+    QCOMPARE(labels(), (QStringList{ four, four }));
+
+    // A write on the serial path blanks both labels, even with no port open
+    // to take it; what went nowhere is not shown as sent.
+    const QString shown = consoleText(w);
+    w.send_tx_limit();
+    QCOMPARE(labels(), (QStringList{ " ", " " }));
+    QCOMPARE(consoleText(w), shown);
+}
+
+void TestWindow::commandBytes()
+{
+    TcpWindow t;
+    QVERIFY(t.ready());
+    const QList<QPair<const char *, QByteArray>> commands = {
+        { "de_init_Gateway", wire::restart },
+        { "init_raw_mode", "$PHLV,TAVIX_INIT,ALL,\r\n" },
+        { "send_iso_request", "!PHLV,59904,255,AO4A\r\n" },
+        { "send_tx_limit", "$PHLV,TX_LIMIT,OFF\r\n" },
+        { "reset", "$PHLV,TAVIX_RESET,\r\n" },
+        { "send_restart_command", wire::offline },
+        { "send_error_request", "$PHLV,GET_TAVIX_ERRORS\r\n" },
+        { "send_show_devices", "$PHLV,SHOW_DEVICES\r\n" },
+        { "send_init_command", "$PHLV,TAVIX_INIT,NORMAL\r\n" },
+        { "send_init_command_allmode", "$PHLV,TAVIX_INIT,ALL,\r\n" },
+    };
+    for (const auto &command : commands) {
+        QVERIFY(QMetaObject::invokeMethod(&t.w, command.first));
+        QCOMPARE(t.sent(command.second), command.second);
+        // What was sent shows in the console too.
+        QVERIFY(
+            consoleText(t.w).endsWith(QString::fromLatin1(command.second).replace("\r\n", "\n")));
+    }
+    t.w.send_adiso_request(); // no device addresses known: nothing to ask
+    t.w.send_rxtxlist_request(35);
+    QCOMPARE(t.sent("!PHLV,59904,35,AO4B\r\n"), QByteArray("!PHLV,59904,35,AO4B\r\n"));
+    // The network path leaves the status labels alone.
+    QVERIFY(textOf<QLabel>(t.w, "heartbeatLabelDataTab").isEmpty());
+    QCOMPARE(t.clicked("sendButtonDataTab", "\r\n"), QByteArray("\r\n"));
+    child<QLineEdit>(t.w, "lineEditDataTab")->setText(QStringLiteral("$PHLV,ÄÖ"));
+    QCOMPARE(t.clicked("sendButtonDataTab", "$PHLV,\xc3\x84\xc3\x96\r\n"),
+             QByteArray("$PHLV,\xc3\x84\xc3\x96\r\n"));
+}
+
+void TestWindow::togglesAndFollowUps()
+{
+    TcpWindow t;
+    QVERIFY(t.ready());
+    t.w.process_line(wire::torvel_3);
+    const QByteArray off = "$PHLV,TX_LIMIT,OFF\r\n";
+    const QByteArray on = "$PHLV,TX_LIMIT,ON\r\n";
+    const auto tx_texts = [&t] {
+        return textOf<QPushButton>(t.w, "tx_limitButtonConfigTab") + '|'
+            + textOf<QPushButton>(t.w, "tx_limitButtonDataTab");
+    };
+
+    // Until acknowledged, every click asks for OFF again.
+    QCOMPARE(t.clicked("tx_limitButtonConfigTab", off), off);
+    QCOMPARE(t.clicked("tx_limitButtonDataTab", off), off);
+    t.w.process_line("$PHLV,ACK,TX_LIMIT,OFF\r\n");
+    QCOMPARE(tx_texts(), QStringLiteral("Switch TX Time Limit ON|TX Limit ON"));
+    QCOMPARE(t.clicked("tx_limitButtonDataTab", on), on);
+    t.w.process_line("$PHLV,ACK,TX_LIMIT,ON\r\n");
+    QCOMPARE(tx_texts(), QStringLiteral("Switch TX Time Limit OFF|TX Limit OFF"));
+    QCOMPARE(t.clicked("tx_limitButtonConfigTab", off), off);
+
+    // The CMD button toggles on its own clicks. A restart clears command
+    // mode but keeps the button's text, so the next click asks for command
+    // mode again.
+    const QByteArray cmd = "$PHLV,CMD\r\n";
+    QCOMPARE(t.clicked("dataStartStopButton", cmd), cmd);
+    QCOMPARE(textOf<QPushButton>(t.w, "dataStartStopButton"), QStringLiteral("CMD OFF"));
+    QCOMPARE(t.clicked("dataStartStopButton", "$PHLV,EXIT\r\n"), QByteArray("$PHLV,EXIT\r\n"));
+    QCOMPARE(textOf<QPushButton>(t.w, "dataStartStopButton"), QStringLiteral("CMD ON"));
+    QCOMPARE(t.clicked("dataStartStopButton", cmd), cmd);
+    QCOMPARE(t.clicked("restartButton", wire::restart), wire::restart);
+    QCOMPARE(textOf<QPushButton>(t.w, "dataStartStopButton"), QStringLiteral("CMD OFF"));
+    QCOMPARE(t.clicked("dataStartStopButton", cmd), cmd);
+
+    // INIT acknowledged: the address-claim request follows, not at once.
+    t.w.process_line("$PHLV,ACK,TAVIX_INIT\r\n");
+    QTest::qWait(200);
+    QVERIFY(t.peer.bytes.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(t.peer.bytes, QByteArray("!PHLV,59904,255,AO4A\r\n"), 2000);
+    t.peer.bytes.clear();
+    // A mode acknowledgement restarts the gateway at once.
+    t.w.process_line("$PHLV,ACK,TAVIX_MODE,15\r\n");
+    QCOMPARE(t.sent(wire::restart), wire::restart);
+
+    // On the network link a mode change sends the sentence and keeps the
+    // serial rate setting; the row of the reported mode sends nothing.
+    child<QComboBox>(t.w, "selectModeBox")->setCurrentIndex(10);
+    const QByteArray mode_15 = "$PHLV,TAVIX_MODE,15,\r\n$PHLV,TAVIX_MODE,15,\r\n";
+    QCOMPARE(t.clicked("changeModeButton", mode_15), mode_15);
+    QCOMPARE(t.w.state().baud_rate, 4800);
+    child<QComboBox>(t.w, "selectModeBox")->setCurrentIndex(3);
+    child<QPushButton>(t.w, "changeModeButton")->click();
+    QTest::qWait(100);
+    QVERIFY(t.peer.bytes.isEmpty());
+}
+
+void TestWindow::newProductStartsClean()
+{
+    // A Sernix in mode 14 is asked for mode 15, then reports it, is
+    // initialised, has its TX limit off and its output stopped.
+    Pty pty;
+    QVERIFY(pty.isValid());
+    LoopbackPeer peer;
+    MainWindow w;
+    w.setPortLister(adapterAt(pty.path));
+    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
+    auto *port = w.findChild<QSerialPort *>();
+    w.loadSernix();
+    w.process_line(wire::sernix_14);
+    child<QComboBox>(w, "selectModeBox")->setCurrentIndex(10);
+    child<QPushButton>(w, "changeModeButton")->click();
+    for (const QByteArray &line :
+         { wire::sernix_15, wire::status, QByteArray("$PHLV,ACK,TX_LIMIT,OFF\r\n"),
+           QByteArray("$PHLV,ACK,TAVIX_INIT\r\n") })
+        w.process_line(line);
+    child<QPushButton>(w, "dataStartStopButton")->click();
+    QVERIFY(w.state().raw_mode && w.state().tx_limit_off && w.state().command_mode);
+
+    // Choosing a product again starts from what a fresh start shows, and the
+    // rate switch and the address-claim request still pending come to
+    // nothing: the new probe stays at 4800 baud and its port hears only the
+    // restart sequence.
+    const auto startsClean = [&w] {
+        const WindowState &st = w.state();
+        return !st.raw_mode && !st.tx_limit_off && !st.command_mode
+            && textOf<QPushButton>(w, "initButtonConfigTab") == "Initialise"
+            && child<QPushButton>(w, "changeModeButton")->isEnabled()
+            && textOf<QPushButton>(w, "tx_limitButtonConfigTab") == "Switch TX Time Limit OFF"
+            && textOf<QPushButton>(w, "tx_limitButtonDataTab") == "TX Limit OFF"
+            && textOf<QPushButton>(w, "dataStartStopButton") == "CMD ON"
+            && textOf<QLabel>(w, "heartbeatLabelConfigTab").isEmpty()
+            && textOf<QLabel>(w, "heartbeatLabelDataTab").isEmpty();
+    };
+    QVERIFY(!startsClean());
+    QVERIFY(!pty.readAvailable(100).isEmpty());
+    w.loadSernix();
+    QVERIFY(startsClean());
+    QTest::qWait(800);
+    QCOMPARE(int(port->baudRate()), 4800);
+    QCOMPARE(pty.readAvailable(), wire::restart);
+
+    // The same when the Torvel is chosen.
+    w.process_line(wire::sernix_15);
+    w.process_line(wire::status);
+    QVERIFY(w.state().raw_mode);
+    w.loadTorvel();
+    QVERIFY(startsClean());
+}
+
+void TestWindow::modeDescriptionFollowsGateway()
+{
+    MainWindow w;
+    auto *modes = child<QComboBox>(w, "selectModeBox");
+    auto *description = child<QLabel>(w, "conversionList");
+    modes->setCurrentIndex(2);
+    QCOMPARE(description->text(),
+             QStringLiteral("BaudRate: 4800\r\n\r\nTalker ID: GP\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
+    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : red; }"));
+    QCOMPARE(buttonColour(w, "changeModeButton"), QColor(Qt::red));
+
+    w.process_line("$PHLV,Halvane_Torvel:2*00\r\n");
+    QCOMPARE(description->text(),
+             QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
+    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : green; }"));
+
+    w.process_line("$PHLV,Halvane_Sernix:2*00\r\n");
+    QVERIFY(description->text().startsWith("BaudRate: 4800\r\n"));
+    modes->setCurrentIndex(10);
+    QVERIFY(description->text().startsWith("BaudRate: 230400\r\n"));
+}
+
+void TestWindow::logFileAndButton()
+{
+    // Line ends as they came, the log's own line feed after each, text cut
+    // at a zero byte, non-ASCII text and a byte that is not UTF-8.
+    const QList<QByteArray> lines = {
+        wire::status,
+        "$PHLV,ACK,TX_LIMIT,OFF\r\n",
+        wire::raw_frame,
+        QByteArray("$PHLV,TAVIX_DEVICES,3\0,junk after the zero\r\n", 45),
+        "$GPXDR,C,21.5,C,Kaj\xc3\xbcte \xc2\xb0\r\n",
+        "$IIMTW,12.5,C\n",
+        "$PHLV,RAW,\xff\r\n",
+        "$PHLV,SHOW_BLACKLIST\r\n",
+        "$PHLV,ACK,TX_LIMIT,ON\r\n",
+    };
+    const QByteArray golden = fileBytes(QStringLiteral(TAVIX_TEST_DATA_DIR "/log-golden.csv"));
+    TcpWindow t;
+    t.w.process_line(wire::torvel_3);
+    auto *b = child<QPushButton>(t.w, "logStartStopButton");
+    // The button's solid background, the same in every colour group.
+    const auto background = [b] {
+        QColor seen;
+        for (auto group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled }) {
+            const QBrush brush = b->palette().brush(group, QPalette::Button);
+            const QColor c = b->autoFillBackground() && brush.style() == Qt::SolidPattern
+                ? brush.color()
+                : QColor();
+            if (group != QPalette::Active && c != seen)
+                return QColor(Qt::magenta);
+            seen = c;
+        }
+        return seen;
+    };
+    QCOMPARE(b->text(), QStringLiteral("LOG ON"));
+    QCOMPARE(background(), QColor());
+
+    b->click();
+    QCOMPARE(b->text(), QStringLiteral("LOG OFF"));
+    QCOMPARE(background(), QColor(Qt::red));
+    t.log(lines, { path("log.csv") });
+    QCOMPARE(fileBytes(path("log.csv")), golden);
+    QCOMPARE(b->text(), QStringLiteral("LOG ON"));
+    QCOMPARE(background(), QColor(Qt::white));
+
+    // A ".zip" name is the same text; started and stopped at once gives an
+    // empty file, also over an existing one.
+    t.log(lines, { path("log.zip") });
+    QCOMPARE(fileBytes(path("log.zip")), golden);
+    t.log({}, { path("log.csv") });
+    QCOMPARE(fileBytes(path("log.csv")), QByteArray());
+}
+
+void TestWindow::failedSaveOffersAnotherName_data()
+{
+    QTest::addColumn<QString>("bad_name"); // relative names lie in the test's folder
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("error");
+
+    QTest::newRow("missing folder") << "no-such-folder/log.csv" << 3 << ENOENT;
+    QTest::newRow("full device, small log") << "/dev/full" << 3 << ENOSPC;
+    // Larger than any write buffer: the failure comes in the middle of the copy.
+    QTest::newRow("full device, large log") << "/dev/full" << 20000 << ENOSPC;
+}
+
+void TestWindow::failedSaveOffersAnotherName()
+{
+    QFETCH(QString, bad_name);
+    QFETCH(int, lines);
+    QFETCH(int, error);
+    const QString bad = bad_name.startsWith(QLatin1Char('/')) ? bad_name : path(bad_name);
+
+    TcpWindow t;
+    t.w.process_line(wire::torvel_3);
+    QList<QByteArray> input;
+    QByteArray expected;
+    for (int i = 0; i < lines; ++i) {
+        input << "$PHLV,LINE," + QByteArray::number(i) + "\r\n";
+        expected += input.last() + '\n';
+    }
+    ModalCloser boxes;
+    t.log(input, { bad, path("good.csv") });
+    QCOMPARE(t.asked, 2);
+    QCOMPARE(boxes.titles, QStringList{ QStringLiteral("Error saving CSV file") });
+    for (const QString &part : { QString::fromLocal8Bit(std::strerror(error)),
+                                 QDir::toNativeSeparators(bad), QStringLiteral("another file") })
+        QVERIFY2(boxes.texts.first().contains(part), qPrintable(boxes.texts.first()));
+    QCOMPARE(fileBytes(path("good.csv")), expected);
+
+    // Giving up after a failure discards the log; the next one starts empty.
+    t.log(input, { bad });
+    QCOMPARE(t.asked, 4);
+    QVERIFY(!t.w.state().logging_on);
+    t.log({ wire::status }, { path("next.csv") });
+    QCOMPARE(fileBytes(path("next.csv")), wire::status + '\n');
+}
+
+void TestWindow::closingAndDefaultDialog()
+{
+    // Closing while logging saves on the way out, or, cancelled, closes all
+    // the same; not logging, nothing is asked.
+    for (const QString &name : { path("closing.csv"), QString(), path("unused.csv") }) {
+        TcpWindow t;
+        t.w.process_line(wire::torvel_3);
+        t.w.show();
+        if (name != path("unused.csv"))
+            child<QPushButton>(t.w, "logStartStopButton")->click();
+        t.feed({ wire::status, wire::raw_frame });
+        t.names = QStringList{ name };
+        QVERIFY(t.w.close());
+        QCOMPARE(t.asked, name == path("unused.csv") ? 0 : 1);
+    }
+    QCOMPARE(fileBytes(path("closing.csv")), wire::status + '\n' + wire::raw_frame + '\n');
+    QVERIFY(!QFile::exists(path("unused.csv")));
+
+    // The real dialog, looked at from inside its own event loop, then
+    // cancelled: the proposed name is relative, so it lands in the working
+    // folder, and the filter shows the user's CSV files.
+    struct WorkingFolder
+    {
+        const QString old = QDir::currentPath();
+        ~WorkingFolder() { QDir::setCurrent(old); }
+    } restore;
+    QVERIFY(QDir::setCurrent(tmp->path()));
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.process_line(wire::sernix_14);
+    QStringList seen;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            seen << dialog->windowTitle() << dialog->selectedFiles()
+                 << dialog->nameFilters().join(";;")
+                 << (dialog->acceptMode() == QFileDialog::AcceptSave ? "save" : "open");
+            dialog->reject();
+        }
+    });
+    poll.start(20);
+    child<QPushButton>(w, "logStartStopButton")->click();
+    w.process_line(wire::status);
+    child<QPushButton>(w, "logStartStopButton")->click();
+    QCOMPARE(seen,
+             QStringList({ "Save CSV file", QDir(tmp->path()).absoluteFilePath("test.csv"),
+                           "CSV files (*.csv)", "save" }));
+    QVERIFY(!QFile::exists(path("test.csv")));
+}
+
+void TestWindow::settingsDialog()
+{
+    // The whole record in one comparable line.
+    const auto describe = [](const SerialSettings &s) {
+        return QStringList{ QString::number(s.baud),
+                            s.baud_text,
+                            QString::number(s.data_bits),
+                            s.data_bits_text,
+                            QString::number(s.parity),
+                            s.parity_text,
+                            QString::number(s.stop_bits),
+                            s.stop_bits_text,
+                            QString::number(s.flow_control),
+                            s.flow_control_text,
+                            QString::number(s.local_echo) + QString::number(s.normal_mode)
+                                + QString::number(s.base64) + QString::number(s.hide_nsm) }
+            .join(QLatin1Char('|'));
+    };
+    QPointer<SettingsDialog> dialog = new SettingsDialog;
+    // The first item of every list and the form's check boxes; the rate
+    // shown is the rate stored.
+    const QString initial = QStringLiteral("115200|115200|8|8|0|None|1|1|0|None|1100");
+    QCOMPARE(describe(dialog->serialSettings()), initial);
+    auto *baud = child<QComboBox>(*dialog, "baudRateBox");
+    QCOMPARE(baud->currentText(), QStringLiteral("115200"));
+
+    // Choices reach the record only through OK, which hides the dialog and
+    // leaves it alive; a second OK changes nothing.
+    dialog->show();
+    child<QComboBox>(*dialog, "parityBox")->setCurrentIndex(3);
+    child<QComboBox>(*dialog, "stopBitsBox")->setCurrentIndex(1);
+    child<QComboBox>(*dialog, "flowControlBox")->setCurrentIndex(2);
+    child<QCheckBox>(*dialog, "localEchoCheckBox")->setChecked(false);
+    child<QCheckBox>(*dialog, "ShowNSMCheckBox")->setChecked(true);
+    QCOMPARE(describe(dialog->serialSettings()), initial);
+    QTest::mouseClick(child<QPushButton>(*dialog, "applyButton"), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(dialog && dialog->isHidden());
+    const QString applied = QStringLiteral("115200|115200|8|8|5|Mark|3|1.5|2|XON/XOFF|0101");
+    QCOMPARE(describe(dialog->serialSettings()), applied);
+    dialog->apply();
+    QCOMPARE(describe(dialog->serialSettings()), applied);
+
+    // An item without a rate opens the box for typing, bounded by the
+    // validator; typed text never becomes an item.
+    dialog->checkCustomBaudRatePolicy(0);
+    QVERIFY(!baud->isEditable());
+    baud->addItem(QStringLiteral("Custom"));
+    dialog->checkCustomBaudRatePolicy(1);
+    QVERIFY(baud->isEditable());
+    QTest::keyClicks(baud->lineEdit(), QStringLiteral("40000019"));
+    QCOMPARE(baud->currentText(), QStringLiteral("4000001"));
+    QTest::keyClick(baud->lineEdit(), Qt::Key_Return);
+    QCOMPARE(baud->count(), 2);
+    dialog->checkCustomBaudRatePolicy(0);
+    QVERIFY(!baud->isEditable());
+    delete dialog;
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
