@@ -291,8 +291,8 @@ void TestWindow::statusAndRawMode()
     // initialises.
     w.process_line(wire::sernix_14);
     w.process_line(wire::status);
-    w.process_line(wire::empty_status);
     QVERIFY(!w.state().raw_mode);
+    w.process_line(wire::empty_status);
     w.process_line(wire::sernix_15);
     w.process_line(wire::empty_status);
     QVERIFY(!w.state().raw_mode);
@@ -395,9 +395,13 @@ void TestWindow::togglesAndFollowUps()
     QVERIFY(t.peer.bytes.isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(t.peer.bytes, QByteArray("!PHLV,59904,255,AO4A\r\n"), 2000);
     t.peer.bytes.clear();
-    // A mode acknowledgement restarts the gateway at once.
+    // A mode acknowledgement restarts the gateway at once, and so does the
+    // button of an initialised RAW gateway.
     t.w.process_line("$PHLV,ACK,TAVIX_MODE,15\r\n");
     QCOMPARE(t.sent(wire::restart), wire::restart);
+    t.feed({ "$PHLV,Halvane_Torvel:15\r\n", wire::status });
+    QCOMPARE(t.clicked("initButtonConfigTab", wire::restart), wire::restart);
+    t.feed({ wire::empty_status, wire::torvel_3 });
 
     // On the network link a mode change sends the sentence and keeps the
     // serial rate setting; the row of the reported mode sends nothing.
