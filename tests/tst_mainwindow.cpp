@@ -78,6 +78,8 @@ void TestMainWindow::opensOnSelectionPage()
     QCOMPARE(child<QStackedWidget>(w, "stackedWidget")->currentIndex(), 0);
     QCOMPARE(child<QTabWidget>(w, "tabWidget")->currentIndex(), 1);
     QCOMPARE(statusText(w), select_text);
+    // The tool's own icon for the task bar, from the bundle when none is installed.
+    QCOMPARE(w.windowIcon().pixmap(48).size(), QSize(48, 48));
 
     // Mode list filled, first mode described with its rate, in green.
     QCOMPARE(child<QComboBox>(w, "selectModeBox")->count(), 11);
