@@ -46,7 +46,6 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "install-deps: installing ${missing[*]}"
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null && sudo -v; then
@@ -54,11 +53,12 @@ if [ "$(id -u)" -ne 0 ]; then
     else
         echo "install-deps: installing packages needs root, and you have no sudo here: run" \
             "su -c 'apt-get update && apt-get install --no-install-recommends ${missing[*]}'" \
-            "with the root password (or ask whoever looks after this computer to), then run this" \
-            "again." >&2
+            "with the root password (or ask whoever looks after this computer to), then run the" \
+            "same command again." >&2
         exit 1
     fi
 fi
+echo "install-deps: installing ${missing[*]}"
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
