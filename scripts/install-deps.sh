@@ -51,7 +51,7 @@ if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null && sudo -v; then
         as_root=(sudo)
     else
-        echo "install-deps: installing packages needs root, and you have no sudo here: run" \
+        echo "install-deps: installing packages needs root, and sudo is missing or not allowed for you: run" \
             "su -c 'apt-get update && apt-get install --no-install-recommends ${missing[*]}'" \
             "with the root password (or ask whoever looks after this computer to), then run the" \
             "same command again." >&2
