@@ -48,7 +48,8 @@ done
 
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-    if command -v sudo >/dev/null && sudo -v; then
+    # Without a password where sudo allows it, else asking for one.
+    if command -v sudo >/dev/null && { sudo -n true 2>/dev/null || sudo -v; }; then
         as_root=(sudo)
     else
         echo "install-deps: installing packages needs root, and sudo is missing or not allowed for you: run" \
