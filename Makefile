@@ -1,4 +1,5 @@
-# The two everyday commands: `make run` and `make test`.
+# The two everyday commands: `make run` and `make test` (on a machine without
+# make, ./run and ./test at the root install it and then call these).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -7,27 +8,39 @@ ifneq ($(CI),)
 CMAKE_FLAGS += -DTAVIX_WERROR=ON
 endif
 
-.PHONY: all deps build run test clean deps-fuzz fuzz test-asan
+.PHONY: all deps deps-test deps-package build run test clean deps-fuzz fuzz test-asan
 
 all: build
 
+# What building and running need; the tests and the package need a few
+# checkers more, which `make run` does not install.
 deps:
 	@scripts/install-deps.sh
+
+deps-test:
+	@scripts/install-deps.sh test
+
+deps-package:
+	@scripts/install-deps.sh package
 
 build: deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# Only the tool itself: a first run need not wait for the tests and the
+# benchmarks to build.
+run: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tavix-gateway-tool
 	$(BUILD_DIR)/tavix-gateway-tool
 
-test: build
+test: deps-test build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # The Debian package, written into the build folder as
 # tavix-gateway-tool_<version>-<release>_<arch>.deb.
 .PHONY: package
-package: build
+package: deps-package build
 	cmake --build $(BUILD_DIR) --target package
 
 # The performance figures of the tool on this machine, as one table with the
@@ -50,7 +63,7 @@ SANITIZER_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
-test-asan: deps
+test-asan: deps-test
 	cmake -S . -B $(ASAN_BUILD_DIR) -DTAVIX_SANITIZE=ON -DTAVIX_BUILD_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	cd $(ASAN_BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)

@@ -19,8 +19,13 @@
 static void initImages()
 {
     // The image bundle lives in a static library, whose resource
-    // registration the linker would otherwise drop.
-    Q_INIT_RESOURCE(images);
+    // registration the linker would otherwise drop. Registered once, as the
+    // icon may be asked for before the window exists.
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(images);
+        return true;
+    }();
+    Q_UNUSED(registered);
 }
 
 static QList<tavix::SerialPortEntry> toolkitPorts()
@@ -49,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     initImages();
     ui->setupUi(this);
+    setWindowIcon(toolIcon());
     // Gateways' text is shown as it came, never read as rich text.
     statusLabel->setTextFormat(Qt::PlainText);
     ui->heartbeatLabelDataTab->setTextFormat(Qt::PlainText);
@@ -122,6 +128,18 @@ MainWindow::~MainWindow()
     closeSerialPort();
     delete settings_dialog;
     delete ui;
+}
+
+QIcon MainWindow::toolIcon()
+{
+    // An installed copy follows the desktop's icon theme, as its menu entry
+    // does; a build run in place has only the bundle.
+    initImages();
+    QIcon bundled;
+    for (int size : { 16, 32, 48, 64, 128, 256 })
+        bundled.addFile(QStringLiteral(":/images/tavix-gateway-tool-%1.png").arg(size),
+                        QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral("tavix-gateway-tool"), bundled);
 }
 
 void MainWindow::setPortLister(PortLister lister)

@@ -11,6 +11,7 @@
 #include <functional>
 
 QT_BEGIN_NAMESPACE
+class QIcon;
 class QLabel;
 class QPushButton;
 class QTcpSocket;
@@ -34,6 +35,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // The tool's icon: the installed icon theme's copy when there is one,
+    // the bundled copy otherwise.
+    static QIcon toolIcon();
 
     // Seams for tests and developer tools; nothing a user can reach.
     using PortLister = std::function<QList<tavix::SerialPortEntry>()>;

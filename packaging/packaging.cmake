@@ -3,6 +3,8 @@
 # window title says the same).
 #
 #   cmake --install <build> --prefix <dir>   installs the tool into any prefix
+#                                            (<build>/install_manifest.txt lists
+#                                            what it wrote, for removing it)
 #   make package                             builds the .deb into the build folder
 
 include(GNUInstallDirs)
@@ -15,6 +17,25 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 # The sizes the icon is drawn in (tools/draw-images), each for its own
 # hicolor folder.
 set(TAVIX_ICON_SIZES 16 32 48 64 128 256)
+# The AppStream id, reverse DNS of the maker's domain.
+set(TAVIX_APPSTREAM_ID example.halvane.tavix_gateway_tool)
+# Whatever the builder's umask, folders are packed as Debian expects them.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+# Debian wants the changelog and the manual page compressed to the maximum,
+# without a name or time stamp in the header. Made at configure time, again
+# whenever the source changes.
+foreach(pair "changelog;changelog.Debian.gz" "tavix-gateway-tool.1;tavix-gateway-tool.1.gz")
+    list(GET pair 0 source)
+    list(GET pair 1 compressed)
+    execute_process(COMMAND gzip -9nc ${TAVIX_PACKAGING_DIR}/${source}
+                    OUTPUT_FILE ${CMAKE_BINARY_DIR}/${compressed} RESULT_VARIABLE gzip_result)
+    if(NOT gzip_result EQUAL 0)
+        message(FATAL_ERROR "gzip ${source}: ${gzip_result}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TAVIX_PACKAGING_DIR}/${source})
+endforeach()
 
 install(TARGETS tavix-gateway-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TAVIX_PACKAGING_DIR}/tavix-gateway-tool.desktop
@@ -24,6 +45,11 @@ foreach(size IN LISTS TAVIX_ICON_SIZES)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME tavix-gateway-tool.png)
 endforeach()
+install(FILES ${TAVIX_PACKAGING_DIR}/${TAVIX_APPSTREAM_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${CMAKE_BINARY_DIR}/tavix-gateway-tool.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${TAVIX_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/changelog.Debian.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tavix-gateway-tool)
@@ -55,6 +81,6 @@ include(CPack)
 if(TAVIX_BUILD_TESTS)
     add_test(NAME tst_package
              COMMAND bash ${PROJECT_SOURCE_DIR}/tests/tst_package.sh
-                     ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} "${TAVIX_ICON_SIZES}")
-    set_tests_properties(tst_package PROPERTIES TIMEOUT 120 ENVIRONMENT "LC_ALL=C.UTF-8")
+                     ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} "${TAVIX_ICON_SIZES}" ${TAVIX_APPSTREAM_ID})
+    set_tests_properties(tst_package PROPERTIES TIMEOUT 300 ENVIRONMENT "LC_ALL=C.UTF-8")
 endif()

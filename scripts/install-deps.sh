@@ -1,21 +1,42 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs, and nothing when they are
-# all present already. Uses sudo when not run as root.
+# Installs the Debian packages the project needs that are missing, and nothing
+# when they are all present already. Without arguments: what building and
+# running the tool takes, make included, so that it works on a machine that
+# has nothing but git. Named sets add to that:
+#
+#   package      what `make package` needs beyond the build
+#   test         what the test suite needs beyond the build (the package checks)
+#   screenshots  Xvfb and ImageMagick, for the README's screenshots
+#   fuzz         clang and its sanitizer runtime, for `make fuzz`
+#
+# As root it calls apt-get itself, otherwise through sudo; a user with
+# neither is told what to run as root.
 set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-    xvfb xauth imagemagick
-    dpkg-dev file desktop-file-utils
+    # A bare system has no font, and the window would show no text.
+    fonts-dejavu-core
 )
-# Extra sets, asked for by name: sanitizer and fuzzing builds.
 for extra in "$@"; do
     case "$extra" in
+    package) packages+=(file) ;;
+    test) packages+=(file lintian appstream desktop-file-utils) ;;
+    screenshots) packages+=(xvfb xauth imagemagick x11-utils) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
-    *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;
+    *)
+        echo "install-deps: unknown set '$extra'" >&2
+        exit 2
+        ;;
     esac
 done
+
+if ! command -v apt-get >/dev/null; then
+    echo "install-deps: this is not a Debian-like system; install the equivalents of" \
+        "${packages[*]} with your system's package manager, then run this again." >&2
+    exit 1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -25,9 +46,20 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    # Without a password where sudo allows it, else asking for one.
+    if command -v sudo >/dev/null && { sudo -n true 2>/dev/null || sudo -v; }; then
+        as_root=(sudo)
+    else
+        echo "install-deps: installing packages needs root, and sudo is missing or not allowed for you: run" \
+            "su -c 'apt-get update && apt-get install --no-install-recommends ${missing[*]}'" \
+            "with the root password (or ask whoever looks after this computer to), then run the" \
+            "same command again." >&2
+        exit 1
+    fi
+fi
 echo "install-deps: installing ${missing[*]}"
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"

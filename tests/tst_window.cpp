@@ -138,6 +138,9 @@ void TestWindow::shellAndPages()
     QCOMPARE(pages->currentIndex(), 0);
     QCOMPARE(child<QTabWidget>(w, "tabWidget")->currentIndex(), 1);
     QCOMPARE(statusText(w), select_text);
+    // The tool's own icon for the task bar, from the bundle when none is
+    // installed.
+    QCOMPARE(w.windowIcon().pixmap(48).size(), QSize(48, 48));
     QCOMPARE(child<QComboBox>(w, "selectModeBox")->count(), 11);
     QVERIFY(
         textOf<QLabel>(w, "conversionList").startsWith("BaudRate: 4800\r\n\r\nTalker ID: Mixed"));
