@@ -8,7 +8,9 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -23,6 +25,11 @@ constexpr int max_blocks = 100;
 // text keeps coming it goes in, and the pane is repainted, once a frame of
 // this length; text after a quiet spell goes in at once.
 constexpr int frame_ms = 40;
+// After a quiet spell this many inserts may follow one another without
+// waiting out a frame, so that a line coming right after another (a status
+// sentence and a data line) is not held back either; a steady stream still
+// goes in once a frame.
+constexpr int burst_inserts = 2;
 
 // Beyond this many waiting characters the waiting text is cut to what the
 // pane can still show, so that a flood cannot make it grow.
@@ -54,11 +61,11 @@ Console::Console(QWidget *parent)
     });
 
     frame.setSingleShot(true);
-    frame.setInterval(frame_ms);
+    pace_clock.start();
     connect(&frame, &QTimer::timeout, this, [this] {
         // Inside a Batch, the Batch's end lets the text in.
         if (batch_depth == 0 && !waiting.isEmpty())
-            insertWaiting(); // and opens the next frame
+            insertWaiting();
     });
 }
 
@@ -77,9 +84,21 @@ void Console::showData(const QByteArray &data)
         waiting.last() += text;
     waiting_size += text.size();
     if (batch_depth == 0 && !frame.isActive())
-        insertWaiting();
+        insertWhenDue();
     else if (waiting_size > waiting_limit)
         dropWaitingBeyondPane();
+}
+
+void Console::insertWhenDue()
+{
+    // Each insert takes a frame of the pane's time; up to burst_inserts
+    // frames may be taken ahead.
+    const qint64 now = pace_clock.elapsed();
+    const qint64 due = std::max(paced_until, now) - (burst_inserts - 1) * frame_ms;
+    if (due <= now)
+        insertWaiting();
+    else
+        frame.start(int(due - now));
 }
 
 void Console::insertWaiting()
@@ -89,7 +108,7 @@ void Console::insertWaiting()
     waiting_size = 0;
     for (const QString &text : texts)
         insertNow(text);
-    frame.start();
+    paced_until = std::max(paced_until, pace_clock.elapsed()) + frame_ms;
 }
 
 void Console::dropWaitingBeyondPane()
@@ -128,13 +147,31 @@ void Console::insertNow(const QString &text)
     // here rather than by the document, which would lay out the oldest line
     // once more just to remove it; it is back in force before this returns.
     QTextDocument *doc = document();
+    QScrollBar *bar = verticalScrollBar();
+    // A full pane grows by the new lines and shrinks back: the scroll bar's
+    // range moves and returns, and would have the bar and what lies under
+    // it repainted for nothing. It is repainted only if it ends up changed.
+    const auto barState = [bar] {
+        return std::make_tuple(bar->minimum(), bar->maximum(), bar->pageStep(), bar->value());
+    };
+    const auto bar_before = barState();
+    const bool bar_quiet = bar->updatesEnabled();
+    if (bar_quiet)
+        bar->setUpdatesEnabled(false);
     doc->setMaximumBlockCount(0);
     insertPlainText(text);
     dropOldestBlocks();
     doc->setMaximumBlockCount(max_blocks);
-
-    QScrollBar *bar = verticalScrollBar();
     bar->setValue(bar->maximum());
+    if (bar_quiet) {
+        if (barState() == bar_before) {
+            // Enabled again without the repaint that setUpdatesEnabled asks for.
+            bar->setAttribute(Qt::WA_ForceUpdatesDisabled, false);
+            bar->setAttribute(Qt::WA_UpdatesDisabled, false);
+        } else {
+            bar->setUpdatesEnabled(true);
+        }
+    }
 }
 
 void Console::dropOldestBlocks()
@@ -163,7 +200,7 @@ Console::Batch::~Batch()
     if (--console->batch_depth > 0)
         return;
     if (console->hasWaitingText() && !console->frame.isActive())
-        console->insertWaiting();
+        console->insertWhenDue();
 }
 
 void Console::setLocalEcho(bool on)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QTimer>
@@ -16,11 +17,11 @@ class Console : public QPlainTextEdit
 public:
     explicit Console(QWidget *parent = nullptr);
 
-    // Shows the text at once when the pane is quiet; during a repaint frame
-    // it waits, with whatever else comes, for the frame's end and goes in
-    // with it in one insert. The pane is repainted once a frame anyway, so
-    // the user sees no later; a busy link costs one insert a frame rather
-    // than one a read.
+    // Shows the text at once when the pane is quiet. While text keeps
+    // coming it waits, with whatever else comes, for the end of a repaint
+    // frame and goes in with it in one insert. The pane is repainted once a
+    // frame anyway, so the user sees it no later; a busy link costs one
+    // insert a frame rather than one a read.
     void showData(const QByteArray &data);
     void setLocalEcho(bool on);
 
@@ -51,6 +52,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent *e) override;
 
 private:
+    void insertWhenDue();
     void insertWaiting();
     void dropWaitingBeyondPane();
     void insertNow(const QString &text);
@@ -62,5 +64,7 @@ private:
     // other; empty while nothing waits. waiting_size counts its characters.
     QStringList waiting;
     int waiting_size = 0;
-    QTimer frame; // runs for a frame after each insert
+    QTimer frame; // runs while waiting text is due to go in
+    QElapsedTimer pace_clock;
+    qint64 paced_until = 0; // pace_clock time by which the inserts so far are paid for
 };

@@ -88,6 +88,9 @@ void TestConsole::keepsNewestHundredBlocksInView()
     QCOMPARE(texts.size(), 100);
     QCOMPARE(texts.first(), numberedText(52));
     QCOMPARE(texts.at(98), numberedText(150));
+    // A line that leaves the scroll bar as it was leaves it taking repaints.
+    console.showData(numberedLine(151));
+    QVERIFY(settled(console).verticalScrollBar()->updatesEnabled());
 
     // Even an empty block scrolls to the bottom, while showing nothing.
     const QString before = console.toPlainText();
