@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTemporaryFile>
 
+#include <cstring>
+
 namespace tavix {
 
 CsvLog::CsvLog() = default;
@@ -26,17 +28,59 @@ bool CsvLog::ensureSpool()
     return true;
 }
 
+namespace {
+
+// Flushed to the spool at this size.
+constexpr int pending_limit = 64 * 1024;
+
+bool isAscii(const char *data, int size)
+{
+    unsigned char any = 0;
+    for (int i = 0; i < size; ++i)
+        any |= static_cast<unsigned char>(data[i]);
+    return any < 0x80;
+}
+
+} // namespace
+
 void CsvLog::append(const QString &entry)
+{
+    const QByteArray utf8 = entry.toUtf8();
+    appendRecord(utf8.constData(), utf8.size());
+}
+
+void CsvLog::append(const QByteArray &line)
+{
+    const void *nul = std::memchr(line.constData(), '\0', size_t(line.size()));
+    const int size = nul ? int(static_cast<const char *>(nul) - line.constData()) : line.size();
+    // ASCII, as the gateways' sentences are, is its own UTF-8 text; other
+    // bytes take the way through text, which replaces what is not UTF-8.
+    if (isAscii(line.constData(), size))
+        appendRecord(line.constData(), size);
+    else
+        append(QString::fromUtf8(line.constData(), size));
+}
+
+void CsvLog::appendRecord(const char *data, int size)
 {
     ++count;
     if (!ensureSpool())
         return;
     // The file is plain UTF-8 text; each entry keeps its own line end and
     // the log adds one line feed after it.
-    QByteArray record = entry.toUtf8();
-    record.append('\n');
-    if (spool->write(record) != record.size() && spool_error.isEmpty())
+    pending.append(data, size);
+    pending.append('\n');
+    if (pending.size() >= pending_limit)
+        flushPending();
+}
+
+void CsvLog::flushPending()
+{
+    if (pending.isEmpty())
+        return;
+    if (spool->write(pending) != pending.size() && spool_error.isEmpty())
         spool_error = spool->errorString();
+    pending.clear();
 }
 
 bool CsvLog::writeTo(const QString &file_name, QString *error)
@@ -46,6 +90,8 @@ bool CsvLog::writeTo(const QString &file_name, QString *error)
             *error = why;
         return false;
     };
+    if (spool)
+        flushPending();
     if (!spool_error.isEmpty())
         return fail(QCoreApplication::translate("MainWindow",
                                                 "The temporary log file could not be written: %1")
@@ -83,6 +129,7 @@ bool CsvLog::writeTo(const QString &file_name, QString *error)
 
 void CsvLog::clear()
 {
+    pending.clear();
     spool.reset();
     spool_error.clear();
     count = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -23,6 +24,9 @@ public:
 
     // One entry: a received line as text, its own line end included.
     void append(const QString &entry);
+    // The same for a line as received: the bytes before its first zero
+    // byte, as UTF-8 text.
+    void append(const QByteArray &line);
 
     qint64 size() const { return count; }
     bool isEmpty() const { return count == 0; }
@@ -37,9 +41,14 @@ public:
 
 private:
     bool ensureSpool();
+    void appendRecord(const char *data, int size);
+    void flushPending();
 
     std::unique_ptr<QTemporaryFile> spool;
     QString spool_error; // first failure of the spool itself, reported at save
+    // Records not yet handed to the spool: a busy bus brings thousands a
+    // second, and one write for many is cheaper than one each.
+    QByteArray pending;
     qint64 count = 0;
 };
 
