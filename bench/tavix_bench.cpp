@@ -351,7 +351,8 @@ std::optional<double> cutecomShare(QString *note, double *frames_per_s)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     Child cutecom;
     cutecom.setProcessEnvironment(env);
-    cutecom.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    cutecom.setStandardOutputFile(QProcess::nullDevice());
+    cutecom.setStandardErrorFile(QProcess::nullDevice());
     cutecom.start(exe[0], QStringList());
     if (!cutecom.waitForStarted(5000)) {
         *note = QStringLiteral("CuteCom did not start");
