@@ -5,6 +5,9 @@
 //
 //   tavix-bench                 every figure
 //   tavix-bench NAME...         only those (names as in the table's commands)
+//
+// SOAK_SECONDS sets the length of the soak (default 600). CuteCom's figure
+// is taken when cutecom, Xvfb and xdotool are installed.
 
 #include "app/mainwindow.h"
 #include "gatewaysim.h"
