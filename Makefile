@@ -44,7 +44,8 @@ package: deps-package build
 	cmake --build $(BUILD_DIR) --target package
 
 # The performance figures of the tool on this machine, as one table with the
-# goal and the command behind each figure; a few minutes. BENCH=<names>
+# goal and the command behind each figure; about a quarter of an hour, ten
+# minutes of it the soak (SOAK_SECONDS=<s> sets its length). BENCH=<names>
 # measures only those (the names are in the table's commands).
 .PHONY: bench
 bench: deps

@@ -88,6 +88,13 @@ qint64 threadsCpuNs(const QByteArray &name)
     return ticks * tick_ns;
 }
 
+qint64 otherProcessCpuNs(qint64 pid)
+{
+    static const qint64 tick_ns = 1000000000 / sysconf(_SC_CLK_TCK);
+    const qint64 t = statTicks(readProcFile(QStringLiteral("/proc/%1/stat").arg(pid)));
+    return t < 0 ? -1 : t * tick_ns;
+}
+
 qint64 residentBytes()
 {
     const QList<QByteArray> fields = readProcFile(QStringLiteral("/proc/self/statm")).split(' ');

@@ -27,6 +27,10 @@ qint64 processCpuNs();
 // tool's). Clock-tick resolution: 10 ms on most systems.
 qint64 threadsCpuNs(const QByteArray &name);
 
+// CPU time (user + system) of another process, all its threads; -1 when it
+// cannot be read. Clock-tick resolution.
+qint64 otherProcessCpuNs(qint64 pid);
+
 // Resident set of the process, in bytes.
 qint64 residentBytes();
 

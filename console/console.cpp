@@ -8,6 +8,9 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <algorithm>
+#include <cstring>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -16,11 +19,21 @@ namespace {
 // oldest are dropped so that the document never grows.
 constexpr int max_blocks = 100;
 
-// Each new line moves every visible line up, so each repaint redraws the
-// whole pane; a busy link would have it repainted hundreds of times a
-// second. While lines keep coming the pane is repainted at most once a
-// frame of this length; a line after a quiet spell is drawn at once.
-constexpr int repaint_frame_ms = 40;
+// Each new line moves every visible line up, so each insert costs a layout
+// pass and the scroll bar's work, and the repaint after it redraws the whole
+// pane; a busy link would have both done hundreds of times a second. While
+// text keeps coming it goes in, and the pane is repainted, once a frame of
+// this length; text after a quiet spell goes in at once.
+constexpr int frame_ms = 40;
+// After a quiet spell this many inserts may follow one another without
+// waiting out a frame, so that a line coming right after another (a status
+// sentence and a data line) is not held back either; a steady stream still
+// goes in once a frame.
+constexpr int burst_inserts = 2;
+
+// Beyond this many waiting characters the waiting text is cut to what the
+// pane can still show, so that a flood cannot make it grow.
+constexpr int waiting_limit = 256 * 1024;
 
 } // namespace
 
@@ -53,56 +66,121 @@ Console::Console(QWidget *parent)
         }
     });
 
-    repaint_frame.setSingleShot(true);
-    repaint_frame.setInterval(repaint_frame_ms);
-    connect(&repaint_frame, &QTimer::timeout, this, [this] {
-        if (viewport()->updatesEnabled())
-            return; // nothing came during the frame
-        // Repaints with everything that came during the frame.
-        viewport()->setUpdatesEnabled(true);
-        verticalScrollBar()->setUpdatesEnabled(true);
-        repaint_frame.start();
+    frame.setSingleShot(true);
+    pace_clock.start();
+    connect(&frame, &QTimer::timeout, this, [this] {
+        // Inside a Batch, the Batch's end lets the text in.
+        if (batch_depth == 0 && !waiting.isEmpty())
+            insertWaiting();
     });
 }
 
 void Console::showData(const QByteArray &data)
 {
     // Lines are shown up to a stray NUL, as everywhere else in the tool.
-    const int nul = data.indexOf('\0');
-    const QString text = QString::fromUtf8(data.constData(), nul < 0 ? data.size() : nul);
-    if (batch_depth == 0) {
-        insertNow(text);
-        return;
-    }
+    const void *nul = std::memchr(data.constData(), '\0', size_t(data.size()));
+    const int size = nul ? int(static_cast<const char *>(nul) - data.constData()) : data.size();
+    const QString text = QString::fromUtf8(data.constData(), size);
     // A CR ending one insert and an LF starting the next end two lines;
     // joined they would end one, so they go in as two.
-    if (batch_texts.isEmpty()
-        || (batch_texts.last().endsWith(QLatin1Char('\r')) && text.startsWith(QLatin1Char('\n'))))
-        batch_texts.append(text);
+    if (waiting.isEmpty()
+        || (waiting.last().endsWith(QLatin1Char('\r')) && text.startsWith(QLatin1Char('\n'))))
+        waiting.append(text);
     else
-        batch_texts.last() += text;
+        waiting.last() += text;
+    waiting_size += text.size();
+    if (batch_depth == 0 && !frame.isActive())
+        insertWhenDue();
+    else if (waiting_size > waiting_limit)
+        dropWaitingBeyondPane();
+}
+
+void Console::insertWhenDue()
+{
+    // Each insert takes a frame of the pane's time; up to burst_inserts
+    // frames may be taken ahead.
+    const qint64 now = pace_clock.elapsed();
+    const qint64 due = std::max(paced_until, now) - (burst_inserts - 1) * frame_ms;
+    if (due <= now)
+        insertWaiting();
+    else
+        frame.start(int(due - now));
+}
+
+void Console::insertWaiting()
+{
+    dropWaitingBeyondPane();
+    const QStringList texts = std::exchange(waiting, QStringList());
+    waiting_size = 0;
+    for (const QString &text : texts)
+        insertNow(text);
+    paced_until = std::max(paced_until, pace_clock.elapsed()) + frame_ms;
+}
+
+void Console::dropWaitingBeyondPane()
+{
+    // The pane ends up with the text after the last max_blocks line ends;
+    // what comes before them would be inserted only to be removed again.
+    int ends = 0;
+    for (int i = waiting.size(); i-- > 0;) {
+        const QString &piece = waiting.at(i);
+        for (int j = piece.size(); j-- > 0;) {
+            const QChar c = piece.at(j);
+            if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+                continue;
+            if (c == QLatin1Char('\n') && j > 0 && piece.at(j - 1) == QLatin1Char('\r'))
+                --j;
+            if (++ends < max_blocks)
+                continue;
+            // Kept from this line end on, which ends whatever line the pane
+            // shows last.
+            if (i == 0 && j == 0)
+                return;
+            waiting.erase(waiting.begin(), waiting.begin() + i);
+            waiting.first().remove(0, j);
+            waiting_size = 0;
+            for (const QString &kept : qAsConst(waiting))
+                waiting_size += kept.size();
+            return;
+        }
+    }
 }
 
 void Console::insertNow(const QString &text)
 {
-    // Decided before the insert marks the pane for repainting.
-    paceRepaints();
-
     // Always at the end of the document, not at the widget's cursor: text
     // must keep landing at the bottom whatever the user did to the cursor.
     // The block limit is kept here rather than by the document, which would
     // lay out the oldest line once more just to remove it; it is back in
     // force before this returns.
     QTextDocument *doc = document();
+    QScrollBar *bar = verticalScrollBar();
+    // A full pane grows by the new lines and shrinks back: the scroll bar's
+    // range moves and returns, and would have the bar and what lies under
+    // it repainted for nothing. It is repainted only if it ends up changed.
+    const auto barState = [bar] {
+        return std::make_tuple(bar->minimum(), bar->maximum(), bar->pageStep(), bar->value());
+    };
+    const auto bar_before = barState();
+    const bool bar_quiet = bar->updatesEnabled();
+    if (bar_quiet)
+        bar->setUpdatesEnabled(false);
     doc->setMaximumBlockCount(0);
     QTextCursor end(doc);
     end.movePosition(QTextCursor::End);
     end.insertText(text);
     dropOldestBlocks();
     doc->setMaximumBlockCount(max_blocks);
-
-    QScrollBar *bar = verticalScrollBar();
     bar->setValue(bar->maximum());
+    if (bar_quiet) {
+        if (barState() == bar_before) {
+            // Enabled again without the repaint that setUpdatesEnabled asks for.
+            bar->setAttribute(Qt::WA_ForceUpdatesDisabled, false);
+            bar->setAttribute(Qt::WA_UpdatesDisabled, false);
+        } else {
+            bar->setUpdatesEnabled(true);
+        }
+    }
 }
 
 void Console::dropOldestBlocks()
@@ -120,18 +198,6 @@ void Console::dropOldestBlocks()
     top.endEditBlock();
 }
 
-void Console::paceRepaints()
-{
-    if (!repaint_frame.isActive()) {
-        repaint_frame.start(); // this insert is drawn at once
-    } else if (viewport()->updatesEnabled()) {
-        // Held until the frame ends. The frame around the pane is left
-        // alone: repainting it costs as much as the lines.
-        viewport()->setUpdatesEnabled(false);
-        verticalScrollBar()->setUpdatesEnabled(false);
-    }
-}
-
 Console::Batch::Batch(Console *console)
     : console(console)
 {
@@ -142,9 +208,8 @@ Console::Batch::~Batch()
 {
     if (--console->batch_depth > 0)
         return;
-    const QStringList texts = std::exchange(console->batch_texts, QStringList());
-    for (const QString &text : texts)
-        console->insertNow(text);
+    if (console->hasWaitingText() && !console->frame.isActive())
+        console->insertWhenDue();
 }
 
 void Console::setLocalEcho(bool on)

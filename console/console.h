@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QTimer>
@@ -16,13 +17,19 @@ class Console : public QPlainTextEdit
 public:
     explicit Console(QWidget *parent = nullptr);
 
+    // Shows the text at once when the pane is quiet. While text keeps
+    // coming it waits, with whatever else comes, for the end of a repaint
+    // frame and goes in with it in one insert. The pane is repainted once a
+    // frame anyway, so the user sees it no later; a busy link costs one
+    // insert a frame rather than one a read.
     void showData(const QByteArray &data);
     void setLocalEcho(bool on);
 
-    // While a Batch lives, what showData() is given goes into the pane in
-    // one insert when the outermost Batch ends: a burst of lines then costs
-    // the pane one layout pass instead of one per line. Nothing is painted
-    // in between, so the user sees the same.
+    // Text given to showData() that waits for the end of the frame.
+    bool hasWaitingText() const { return !waiting.isEmpty(); }
+
+    // While a Batch lives, what showData() is given waits for the outermost
+    // Batch to end (and then for the frame, if one is open).
     class Batch
     {
     public:
@@ -47,14 +54,19 @@ protected:
     void insertFromMimeData(const QMimeData *source) override;
 
 private:
+    void insertWhenDue();
+    void insertWaiting();
+    void dropWaitingBeyondPane();
     void insertNow(const QString &text);
     void dropOldestBlocks();
-    void paceRepaints();
 
     bool local_echo = false;
     int batch_depth = 0;
-    // What the current batch was given, in pieces that are inserted one
-    // after the other; empty while nothing was given.
-    QStringList batch_texts;
-    QTimer repaint_frame; // runs for a frame after the pane was let repaint
+    // What waits to be shown, in pieces that are inserted one after the
+    // other; empty while nothing waits. waiting_size counts its characters.
+    QStringList waiting;
+    int waiting_size = 0;
+    QTimer frame; // runs while waiting text is due to go in
+    QElapsedTimer pace_clock;
+    qint64 paced_until = 0; // pace_clock time by which the inserts so far are paid for
 };

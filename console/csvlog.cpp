@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QTemporaryFile>
 
+#include <cstring>
+
 namespace tavix {
 
 namespace {
@@ -20,6 +22,14 @@ public:
     using QTemporaryFile::QTemporaryFile;
     bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
 };
+
+bool isAscii(const char *data, int size)
+{
+    unsigned char any = 0;
+    for (int i = 0; i < size; ++i)
+        any |= static_cast<unsigned char>(data[i]);
+    return any < 0x80;
+}
 
 std::unique_ptr<QTemporaryFile> makeSpool()
 {
@@ -47,20 +57,37 @@ CsvLog::~CsvLog() = default;
 
 void CsvLog::append(const QString &entry)
 {
+    const QByteArray utf8 = entry.toUtf8();
+    appendRecord(utf8.constData(), utf8.size());
+}
+
+void CsvLog::append(const QByteArray &line)
+{
+    const void *nul = std::memchr(line.constData(), '\0', size_t(line.size()));
+    const int size = nul ? int(static_cast<const char *>(nul) - line.constData()) : line.size();
+    // ASCII, as the gateways' sentences are, is its own UTF-8 text; other
+    // bytes take the way through text, which replaces what is not UTF-8.
+    if (isAscii(line.constData(), size))
+        appendRecord(line.constData(), size);
+    else
+        append(QString::fromUtf8(line.constData(), size));
+}
+
+void CsvLog::appendRecord(const char *data, int size)
+{
     ++count;
     // The file is plain UTF-8 text; each entry keeps its own line end and
     // the log adds one line feed after it.
-    const QByteArray record = entry.toUtf8();
-    if (pending.size() + record.size() + 1 > memory_limit)
+    if (pending.size() + size + 1 > memory_limit)
         spoolPending(); // the last chance before a line is lost
-    if (pending.size() + record.size() + 1 > memory_limit) {
+    if (pending.size() + size + 1 > memory_limit) {
         ++lost_count;
         if (lost_count == 1 && on_loss)
             on_loss();
         return;
     }
-    pending += record;
-    pending += '\n';
+    pending.append(data, size);
+    pending.append('\n');
     if (pending.size() >= next_spool_at)
         spoolPending();
 }

@@ -32,6 +32,9 @@ public:
 
     // One entry: a received line as text, its own line end included.
     void append(const QString &entry);
+    // The same for a line as received: the bytes before its first zero
+    // byte, as UTF-8 text.
+    void append(const QByteArray &line);
 
     qint64 size() const { return count; }
     bool isEmpty() const { return count == 0; }
@@ -53,6 +56,7 @@ public:
     void clear();
 
 private:
+    void appendRecord(const char *data, int size);
     void spoolPending();
 
     const qint64 memory_limit;

@@ -15,12 +15,14 @@ void InfiniteCountWorker::doWork()
 {
     int count = 0;
     while (keep_running) {
+        // Word given before this tick is answered by it.
+        wakeups.tryAcquire(wakeups.available());
         emit updateCount(count);
         count = count == INT_MAX ? 0 : count + 1;
+        QThread::msleep(tick_interval_ms);
+        wakeups.tryAcquire(1, idle_tick_interval_ms - tick_interval_ms);
         // Queued stopWork and repeat_sec calls reach us here.
         QCoreApplication::processEvents();
-        if (keep_running)
-            QThread::msleep(tick_interval_ms);
     }
     emit finished();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSemaphore>
 
 // Shared by every InfiniteCountWorker; stored by repeat_sec and read by
 // nobody yet.
@@ -20,9 +21,16 @@ public:
     // CPU: every tick wakes two threads, and at 10 ms that alone took about
     // 1% of a core.
     static constexpr int tick_interval_ms = 20;
+    // A silent link needs no tick every few milliseconds: without word of
+    // lines the next tick waits this long. The sweep never stops.
+    static constexpr int idle_tick_interval_ms = 250;
 
     InfiniteCountWorker();
     ~InfiniteCountWorker() override;
+
+    // Word that lines wait for a tick: the next one comes without the idle
+    // pause. Callable from any thread.
+    void wake() { wakeups.release(); }
 
     bool keep_running = true;
 
@@ -36,6 +44,9 @@ public slots:
 
 private slots:
     void repeat_sec(int repeatsec);
+
+private:
+    QSemaphore wakeups;
 };
 
 // Counts count_from..count_to (inclusive), one step a second.

@@ -62,6 +62,8 @@ void MainWindow::readyRead()
             st.tcp_line_ring.put(line);
         }
     }
+    if (count_worker && !lines.isEmpty())
+        count_worker->wake();
 }
 
 void MainWindow::disconnected()
@@ -126,6 +128,8 @@ void MainWindow::stopCountWorker()
     // The worker stops at its next pass; its thread then ends at once, as
     // nothing in it waits for the queued quit.
     QMetaObject::invokeMethod(worker, "stopWork", Qt::QueuedConnection);
+    if (worker)
+        worker->wake(); // not to wait out an idle pause
     thread->quit();
     thread->wait();
     delete worker.data(); // already gone if its deferred deletion ran

@@ -174,7 +174,7 @@ void MainWindow::process_line(QByteArray buf)
 
     console->showData(buf);
     if (st.logging_on)
-        st.log_lines.append(lineToText(buf));
+        st.log_lines.append(buf);
 
     switch (classify(buf)) {
     case Reply::Status:

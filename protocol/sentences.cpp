@@ -1,5 +1,6 @@
 #include "protocol/sentences.h"
 
+#include <QByteArrayMatcher>
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -56,11 +57,18 @@ Gateway identityOf(const QByteArray &line)
 {
     // The byte test runs on the whole line, zero bytes included: the token
     // identifies the gateway wherever it turns up.
-    if (line.contains("Halvane_S"))
-        return Gateway::Sernix;
-    if (line.contains("Halvane_Tor"))
-        return Gateway::Torvel;
-    return Gateway::None;
+    // Runs on every line: one pass for the tokens' common start.
+    static const QByteArrayMatcher common("Halvane_");
+    constexpr int common_size = 8;
+    bool torvel = false;
+    for (int at = common.indexIn(line); at >= 0; at = common.indexIn(line, at + 1)) {
+        const char *rest = line.constData() + at + common_size;
+        const int left = line.size() - at - common_size;
+        if (left >= 1 && rest[0] == 'S')
+            return Gateway::Sernix; // wherever it stands, the Sernix's wins
+        torvel = torvel || (left >= 3 && std::memcmp(rest, "Tor", 3) == 0);
+    }
+    return torvel ? Gateway::Torvel : Gateway::None;
 }
 
 int sernixModeFromIdentity(const QByteArray &line)
@@ -104,6 +112,9 @@ Reply classify(const QByteArray &line)
         { "$PHLV,TAVIX_DEVICES", Reply::Devices },
         { "$PHLV,SHOW_BLACKLIST", Reply::Blacklist },
     };
+    // Data sentences, nearly every line, share no start with the replies.
+    if (!startsWith(line, "$PHLV,"))
+        return Reply::Other;
     for (const auto &r : replies) {
         if (startsWith(line, r.prefix))
             return r.reply;

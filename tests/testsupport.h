@@ -4,6 +4,7 @@
 // into a window, a loopback TCP peer that records what the tool sends, a
 // bare pseudo-terminal, and a way to answer the modal boxes the tool opens.
 
+#include "console/console.h"
 #include "link/serialports.h"
 
 #include <QApplication>
@@ -56,9 +57,19 @@ inline QString statusText(const QMainWindow &w)
     return statusLabel(w)->text();
 }
 
+// Text that comes during a repaint frame goes into the console when the
+// frame ends.
+inline const QPlainTextEdit &settled(const QPlainTextEdit &edit)
+{
+    const auto *console = qobject_cast<const Console *>(&edit);
+    for (int waited = 0; console && console->hasWaitingText() && waited < 5000; waited += 5)
+        QTest::qWait(5);
+    return edit;
+}
+
 inline QString consoleText(const QWidget &w)
 {
-    return w.findChild<QPlainTextEdit *>()->toPlainText();
+    return settled(*w.findChild<QPlainTextEdit *>()).toPlainText();
 }
 
 // The console's non-empty lines, oldest first.
@@ -173,7 +184,7 @@ struct ModalCloser
 inline QStringList blockTexts(const QPlainTextEdit &edit)
 {
     QStringList texts;
-    for (QTextBlock b = edit.document()->firstBlock(); b.isValid(); b = b.next())
+    for (QTextBlock b = settled(edit).document()->firstBlock(); b.isValid(); b = b.next())
         texts << b.text();
     return texts;
 }

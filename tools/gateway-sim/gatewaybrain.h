@@ -52,6 +52,7 @@ public:
     bool restarting() const { return m_bootTimer.isActive(); }
 
     void setMode(int mode);
+    void setRawInitialised(bool on) { m_rawInitialised = on && m_mode == 15; }
     void setStatusInterval(int ms);
     void setDataRate(int lines_per_second);
     void setNextSequence(quint64 seq) { m_nextSeq = seq; }

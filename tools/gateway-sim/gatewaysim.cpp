@@ -89,6 +89,11 @@ void GatewaySimulator::setMode(int mode)
     d->run([this, mode] { d->brain->setMode(mode); });
 }
 
+void GatewaySimulator::setRawInitialised(bool on)
+{
+    d->run([this, on] { d->brain->setRawInitialised(on); });
+}
+
 void GatewaySimulator::setStatusInterval(int ms)
 {
     d->run([this, ms] { d->brain->setStatusInterval(ms); });

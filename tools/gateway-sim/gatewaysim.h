@@ -58,6 +58,9 @@ public:
 
     // Takes a mode at once, without acknowledgement or restart (test setup).
     void setMode(int mode);
+    // In mode 15: takes the RAW initialisation at once, as if the tool had
+    // sent it (test setup for a terminal that only listens).
+    void setRawInitialised(bool on);
     // Period of the status sentence; 0 stops it. Default 1000 ms.
     void setStatusInterval(int ms);
     // Numbered data lines per second while data output runs; 0 (default) stops.
