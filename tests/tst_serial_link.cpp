@@ -137,7 +137,6 @@ void TestSerialLink::probeAtEachRateAndFailures()
         Rig &rig = *rigs[i];
         const bool answering = i < 4;
         const int baud = gatewaysim::sernixBaudForMode(modes[i]);
-        const QByteArray label = QByteArray::number(baud) + (answering ? "" : " dead");
         QStringList expected_texts{ select_text };
         QList<int> misheard_rates;
         for (int s = 0; s <= probe_order.indexOf(baud); ++s) {
@@ -146,29 +145,28 @@ void TestSerialLink::probeAtEachRateAndFailures()
                 misheard_rates += QVector<int>(5, probe_order.at(s)).toList();
         }
         expected_texts << (answering ? connectedText(modes[i]) : no_answer_text);
-        QVERIFY2(rig.rec.texts() == expected_texts,
-                 (label + ": " + rig.rec.texts().join('|').toUtf8()).constData());
+        QVERIFY2(rig.rec.texts() == expected_texts, qPrintable(rig.rec.texts().join('|')));
 
         // The port stays open at the rate tried last, and the restart
         // sequence went out once at each rate tried: understood at the
         // gateway's rate, not at the others.
-        QVERIFY2(rig.port->isOpen(), label.constData());
+        QVERIFY(rig.port->isOpen());
         QCOMPARE(int(rig.port->baudRate()), baud);
         QCOMPARE(rig.sim.received().join(), wire::restart);
         QCOMPARE(rig.sim.receivedRates(), QVector<int>(5, baud).toList());
         QCOMPARE(rig.sim.misheardRates(), misheard_rates);
-        QCOMPARE(rig.sim.identityRepliesSent(), answering ? 1 : 0);
         QCOMPARE(child<QStackedWidget>(rig.w, "stackedWidget")->currentIndex(), answering ? 2 : 0);
     }
 
     // The unanswered probe's pace: 3 s at 4800 baud, 2 s at each other rate,
-    // the failure text at 9 s. Timers this long may fire up to 5% early, and
-    // a busy event loop may sample a text late, which shortens the next gap.
+    // the failure text at 9 s. Counted from the press, as a busy event loop
+    // may see a text late; timers this long may fire up to 5% early.
     StatusRecorder &rec = rigs.back()->rec;
-    QVERIFY(rec.firstSeen(stepText(38400)) - rec.firstSeen(stepText(4800)) >= 2850);
-    QVERIFY(rec.firstSeen(stepText(230400)) - rec.firstSeen(stepText(38400)) >= 1700);
-    QVERIFY(rec.firstSeen(stepText(115200)) - rec.firstSeen(stepText(230400)) >= 1700);
-    QVERIFY(rec.firstSeen(no_answer_text) - rec.firstSeen(stepText(115200)) >= 1700);
+    const qint64 pressed = rec.firstSeen(stepText(4800));
+    QVERIFY(rec.firstSeen(stepText(38400)) - pressed >= 2850);
+    QVERIFY(rec.firstSeen(stepText(230400)) - pressed >= 4750);
+    QVERIFY(rec.firstSeen(stepText(115200)) - pressed >= 6650);
+    QVERIFY(rec.firstSeen(no_answer_text) - pressed >= 8550);
 
     // The port that cannot be opened: one box, the only one of the test,
     // with the port's own reason, and its text stays; the other rates would
@@ -235,12 +233,14 @@ void TestSerialLink::sessionFromLinesToUnplug()
     const QString ack = "|$PHLV,ACK,TAVIX_MODE,15|$PHLV,CMD|$PHLV,CMD|$PHLV,CMD"
                         "|$PHLV,TAVIX_OFFLINE,|$PHLV,TAVIX_OFFLINE,";
     QVERIFY2(shown.endsWith(sent + ack) || shown.endsWith(sent + ack + ack), qPrintable(shown));
-    QCOMPARE(rig.sim.identityRepliesSent(), 2);
     QCOMPARE(statusText(rig.w), connectedText(15));
 
     // The gateway now runs at 38400 and reports its status often. A second
     // press, with only look-alikes listed, probes the port found before
-    // again and drops what comes until the new identity.
+    // again and drops what comes until the new identity; the start of an
+    // identity reply cut off before it is forgotten with the old port.
+    rig.sim.sendRaw("$GPTXT,MARK*00\r\n$PHLV,Halvane_Sernix,FW 2.1.0:9", false);
+    QTRY_VERIFY(consoleText(rig.w).contains(QStringLiteral("MARK")));
     rig.sim.setMode(1);
     int status_heard_before_identity = 0;
     QObject::connect(&rig.sim, &SernixSimulator::lineSent, &rig.sim, [&](const QByteArray &line) {
@@ -267,8 +267,7 @@ void TestSerialLink::sessionFromLinesToUnplug()
     // command now goes nowhere and is not shown as sent.
     ModalCloser closer;
     rig.sim.unplug();
-    QTRY_COMPARE_WITH_TIMEOUT(closer.titles.size(), 1, 3000);
-    QCOMPARE(closer.titles.first(), QStringLiteral("Critical Error"));
+    QTRY_COMPARE_WITH_TIMEOUT(closer.titles, QStringList{ QStringLiteral("Critical Error") }, 3000);
     QVERIFY(!rig.port->isOpen());
     QTest::qWait(500);
     QCOMPARE(closer.titles.size(), 1);

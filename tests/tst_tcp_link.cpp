@@ -223,12 +223,12 @@ void TestTcpLink::connectLoseChooseAgainAndClose()
 
     // The same window connects once a gateway is there. Lines that arrive
     // together with the loss are still shown and logged, and the worker of
-    // the lost link ends.
+    // the lost link ends; a line the loss cut off is not carried over.
     tw.w->setTorvelEndpoint(QStringLiteral("127.0.0.1"), tw.sim.port());
     QVERIFY(tw.choose());
     QCOMPARE(threadCount(), threads_idle + 1);
     tw.toggleLog();
-    tw.sim.sendRaw(numberedLines(100, 150));
+    tw.sim.sendRaw(numberedLines(100, 150) + "$GPTXT,CUT OFF:9");
     tw.sim.disconnectClient();
     QTRY_COMPARE(tw.statusText(), QStringLiteral("   Torvel disconnected"));
     QCOMPARE(tw.page(), 0);
