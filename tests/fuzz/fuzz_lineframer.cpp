@@ -25,8 +25,8 @@ void fuzzOne(const QByteArray &input)
                 expected += stream.mid(from, nl + 1 - from);
         }
         const QByteArray rest = stream.size() - from > max_line ? QByteArray() : stream.mid(from);
-        check(returned == expected && framer.pending() == rest);
-        check(framer.droppedBytes() == stream.size() - returned.size() - framer.pending().size());
+        CHECK(returned == expected && framer.pending() == rest);
+        CHECK(framer.droppedBytes() == stream.size() - returned.size() - framer.pending().size());
     };
 
     for (qint64 fed = 0; in.remaining_bytes() > 0 && fed < 1 << 20;) {

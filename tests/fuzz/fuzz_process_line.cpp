@@ -45,9 +45,9 @@ void fuzzOne(const QByteArray &input)
         }
         window->process_line(line);
         const WindowState &st = window->state();
-        check(st.sernix_identified == (known == Gateway::Sernix) && st.raw_mode == raw_mode);
-        check(st.torvel_identified == (known == Gateway::Torvel) && st.log_lines.size() == logged);
-        check(st.conversion_mode == mode && st.tx_limit_off == tx_limit_off);
+        CHECK(st.sernix_identified == (known == Gateway::Sernix) && st.raw_mode == raw_mode);
+        CHECK(st.torvel_identified == (known == Gateway::Torvel) && st.log_lines.size() == logged);
+        CHECK(st.conversion_mode == mode && st.tx_limit_off == tx_limit_off);
     }
     window->start_logging(); // and cancels the save
     QCoreApplication::processEvents(); // due timers fire and the window repaints

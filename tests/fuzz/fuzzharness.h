@@ -1,14 +1,14 @@
 #pragma once
 
 // The entry point hands each input of up to a mebibyte to the target's
-// fuzzOne; check() makes a broken invariant a crash file, like a sanitizer.
+// fuzzOne; CHECK() makes a broken invariant a crash file, like a sanitizer.
 #include <QByteArray>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
-#define check(ok) ((ok) ? void() : (std::fprintf(stderr, "broken: %s\n", #ok), std::abort()))
+#define CHECK(ok) ((ok) ? void() : (std::fprintf(stderr, "broken: %s\n", #ok), std::abort()))
 
 void fuzzOne(const QByteArray &input);
 
