@@ -30,9 +30,10 @@ template<typename T> QString textOf(const QWidget &w, const char *name)
 {
     return child<T>(w, name)->text();
 }
-QColor buttonColour(const QWidget &w, const char *name)
+void feed(MainWindow &w, const QList<QByteArray> &lines)
 {
-    return child<QPushButton>(w, name)->palette().color(QPalette::Button);
+    for (const QByteArray &line : lines)
+        w.process_line(line);
 }
 
 // A window whose network link is a loopback peer that records every byte,
@@ -75,17 +76,12 @@ struct TcpWindow
         child<QPushButton>(w, button)->click();
         return sent(expected);
     }
-    void feed(const QList<QByteArray> &lines)
-    {
-        for (const QByteArray &line : lines)
-            w.process_line(line);
-    }
     // Starts a log, feeds the lines and saves them under the names given.
     void log(const QList<QByteArray> &lines, const QStringList &save_as)
     {
         if (!w.state().logging_on)
             child<QPushButton>(w, "logStartStopButton")->click();
-        feed(lines);
+        feed(w, lines);
         names = save_as;
         child<QPushButton>(w, "logStartStopButton")->click();
     }
@@ -103,13 +99,10 @@ private slots:
         tmp = std::make_unique<QTemporaryDir>();
         QVERIFY(tmp->isValid());
     }
-    void shellAndPages();
+    void shellPagesAndNewProduct();
     void onlyIdentifiedTrafficShownAndLogged();
-    void identityAndModes();
-    void statusAndRawMode();
-    void commandBytes();
-    void togglesAndFollowUps();
-    void newProductStartsClean();
+    void identityStatusAndRawMode();
+    void commandsTogglesAndFollowUps();
     void logFileAndButton();
     void failedSaveOffersAnotherName_data();
     void failedSaveOffersAnotherName();
@@ -121,28 +114,28 @@ private:
     std::unique_ptr<QTemporaryDir> tmp;
 };
 
-void TestWindow::shellAndPages()
+void TestWindow::shellPagesAndNewProduct()
 {
     Pty pty;
     QVERIFY(pty.isValid());
+    LoopbackPeer peer;
     auto *owned = new MainWindow;
     MainWindow &w = *owned;
     w.setPortLister(adapterAt(pty.path));
+    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
     auto *pages = child<QStackedWidget>(w, "stackedWidget");
     auto *port = w.findChild<QSerialPort *>();
 
     // The form leaves page 2 and tab 1 current; the window starts on page 0,
-    // with the first mode described with its rate, in green.
+    // with the first mode described with its rate.
     QCOMPARE(pages->currentIndex(), 0);
     QCOMPARE(child<QTabWidget>(w, "tabWidget")->currentIndex(), 1);
     QCOMPARE(statusText(w), select_text);
     // The tool's own icon for the task bar, from the bundle when none is
     // installed.
     QCOMPARE(w.windowIcon().pixmap(48).size(), QSize(48, 48));
-    QCOMPARE(child<QComboBox>(w, "selectModeBox")->count(), 11);
     QVERIFY(
         textOf<QLabel>(w, "conversionList").startsWith("BaudRate: 4800\r\n\r\nTalker ID: Mixed"));
-    QCOMPARE(buttonColour(w, "changeModeButton"), QColor(Qt::green));
 
     // The about box opens over the window.
     ModalCloser closer;
@@ -155,7 +148,6 @@ void TestWindow::shellAndPages()
     // showInitDisplay changes the page and nothing else; going back also
     // closes the port and shows the prompt.
     w.loadSernix();
-    QVERIFY(port->isOpen());
     const QString probing = statusText(w);
     pages->setCurrentIndex(2);
     w.showInitDisplay();
@@ -167,6 +159,47 @@ void TestWindow::shellAndPages()
     QVERIFY(!port->isOpen());
     QCOMPARE(pages->currentIndex(), 0);
     QCOMPARE(statusText(w), select_text);
+
+    // A Sernix in mode 14 is asked for mode 15, then reports it, is
+    // initialised, has its TX limit off and its output stopped.
+    w.loadSernix();
+    w.process_line(wire::sernix_14);
+    child<QComboBox>(w, "selectModeBox")->setCurrentIndex(10);
+    child<QPushButton>(w, "changeModeButton")->click();
+    feed(w,
+         { wire::sernix_15, wire::status, "$PHLV,ACK,TX_LIMIT,OFF\r\n",
+           "$PHLV,ACK,TAVIX_INIT\r\n" });
+    child<QPushButton>(w, "dataStartStopButton")->click();
+    QVERIFY(w.state().raw_mode && w.state().tx_limit_off && w.state().command_mode);
+
+    // Choosing a product again starts from what a fresh start shows, and the
+    // rate switch and the address-claim request still pending come to
+    // nothing: the new probe stays at 4800 baud and its port hears only the
+    // restart sequence.
+    const auto startsClean = [&w] {
+        const WindowState &st = w.state();
+        return !st.raw_mode && !st.tx_limit_off && !st.command_mode
+            && textOf<QPushButton>(w, "initButtonConfigTab") == "Initialise"
+            && child<QPushButton>(w, "changeModeButton")->isEnabled()
+            && textOf<QPushButton>(w, "tx_limitButtonConfigTab") == "Switch TX Time Limit OFF"
+            && textOf<QPushButton>(w, "tx_limitButtonDataTab") == "TX Limit OFF"
+            && textOf<QPushButton>(w, "dataStartStopButton") == "CMD ON"
+            && textOf<QLabel>(w, "heartbeatLabelConfigTab").isEmpty()
+            && textOf<QLabel>(w, "heartbeatLabelDataTab").isEmpty();
+    };
+    QVERIFY(!startsClean());
+    QVERIFY(!pty.readAvailable(100).isEmpty());
+    w.loadSernix();
+    QVERIFY(startsClean());
+    QTest::qWait(800);
+    QCOMPARE(int(port->baudRate()), 4800);
+    QCOMPARE(pty.readAvailable(), wire::restart);
+
+    // The same when the Torvel is chosen.
+    feed(w, { wire::sernix_15, wire::status });
+    QVERIFY(w.state().raw_mode);
+    w.loadTorvel();
+    QVERIFY(startsClean());
 
     // Closing the window ends the event loop and destroys it cleanly.
     owned->setAttribute(Qt::WA_DeleteOnClose);
@@ -196,7 +229,7 @@ void TestWindow::onlyIdentifiedTrafficShownAndLogged()
     QCOMPARE(consoleLines(t.w).size(), 1);
     t.w.process_line(wire::empty_status);
     child<QPushButton>(t.w, "logStartStopButton")->click();
-    t.feed({ wire::torvel_3, "no sentence\r\n", QByteArray(), wire::sernix_14 });
+    feed(t.w, { wire::torvel_3, "no sentence\r\n", QByteArray(), wire::sernix_14 });
     t.clicked("restartButtonfromData", wire::restart);
     t.while_asking = [&t] { t.w.process_line("$PHLV,DURING_DIALOG\r\n"); };
     t.log({ wire::raw_frame }, { path("first.csv") });
@@ -209,7 +242,7 @@ void TestWindow::onlyIdentifiedTrafficShownAndLogged()
     // Each log holds only its own lines; a cancelled one is discarded with
     // no message, and the next starts empty.
     ModalCloser boxes;
-    t.feed({ "$PHLV,BETWEEN\r\n" });
+    feed(t.w, { "$PHLV,BETWEEN\r\n" });
     t.log({ "$PHLV,CANCELLED\r\n" }, {});
     t.log({ "$PHLV,SECOND\r\n" }, { path("second.csv") });
     QCOMPARE(fileBytes(path("second.csv")), QByteArray("$PHLV,SECOND\r\n\n"));
@@ -217,20 +250,67 @@ void TestWindow::onlyIdentifiedTrafficShownAndLogged()
     QVERIFY(boxes.titles.isEmpty());
 }
 
-void TestWindow::statusAndRawMode()
+void TestWindow::identityStatusAndRawMode()
 {
+    // Each identity reply: the mode, the list's row (a mode the list does
+    // not offer keeps it), the working page on its Config tab, the RAW
+    // button for mode 15 only, the connected text, and the button green
+    // exactly when the list shows the reported mode.
     MainWindow w;
+    w.show();
+    auto *modes = child<QComboBox>(w, "selectModeBox");
+    auto *pages = child<QStackedWidget>(w, "stackedWidget");
+    auto *tabs = child<QTabWidget>(w, "tabWidget");
     auto *init = child<QPushButton>(w, "initButtonConfigTab");
     auto *change = child<QPushButton>(w, "changeModeButton");
+    const struct
+    {
+        QByteArray line;
+        int mode;
+        int index;
+    } replies[] = { { wire::sernix_14, 14, 9 },
+                    { wire::sernix_15, 15, 10 },
+                    { wire::torvel_3, 3, 3 },
+                    { "$PHLV,Halvane_Torvel:9*00\r\n", 9, 5 } };
+    for (const auto &r : replies) {
+        modes->setCurrentIndex(5);
+        pages->setCurrentIndex(0);
+        tabs->setCurrentIndex(1);
+        w.process_line(r.line);
+        const bool sernix = r.line.contains("Sernix");
+        QCOMPARE(w.state().conversion_mode, r.mode);
+        QCOMPARE(modes->currentIndex(), r.index);
+        QCOMPARE(pages->currentIndex() + tabs->currentIndex(), 2);
+        QCOMPARE(init->isVisible(), r.mode == 15);
+        QCOMPARE(statusText(w),
+                 QStringLiteral(" %1 is connected in conversion mode: %2")
+                     .arg(sernix ? "Sernix" : "Torvel")
+                     .arg(r.mode));
+        QCOMPARE(w.state().sernix_identified, sernix);
+        QCOMPARE(w.state().torvel_identified, !sernix);
+        QCOMPARE(change->palette().color(QPalette::Button),
+                 QColor(r.index == 5 ? Qt::red : Qt::green));
+    }
+
+    // The description loses the Sernix's rate line once a Torvel is known;
+    // row 2 has a single line break after the talker with it.
+    auto *description = child<QLabel>(w, "conversionList");
+    modes->setCurrentIndex(2);
+    QCOMPARE(description->text(),
+             QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
+    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : red; }"));
+    w.process_line("$PHLV,Halvane_Sernix:2*00\r\n");
+    QCOMPARE(description->text(),
+             QStringLiteral("BaudRate: 4800\r\n\r\nTalker ID: GP\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
+    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : green; }"));
+
+    // Status fields as received, never read as markup; the status bar's one
+    // line without the line end.
     const auto labels = [&w] {
         return QStringList{ textOf<QLabel>(w, "heartbeatLabelDataTab"),
                             textOf<QLabel>(w, "heartbeatLabelConfigTab") };
     };
-
-    // Fields as received, never read as markup; the status bar's one line
-    // without the line end.
-    w.process_line(wire::torvel_3);
-    w.process_line(wire::status);
+    feed(w, { wire::torvel_3, wire::status });
     QCOMPARE(statusText(w),
              QStringLiteral("Bus Load: 12, Devices: 5, Uptime: 3601 sec, Address: 34"));
     const QString four
@@ -246,24 +326,17 @@ void TestWindow::statusAndRawMode()
     QVERIFY(consoleText(w).endsWith("$PHLV,000000,99,0\n"));
 
     // Outside mode 15 the empty status changes nothing and data never
-    // initialises.
-    w.process_line(wire::sernix_14);
-    w.process_line(wire::status);
+    // initialises; in mode 15 the first status with data initialises, an
+    // empty one ends it and keeps the labels.
+    feed(w, { wire::sernix_14, wire::status });
     QVERIFY(!w.state().raw_mode);
-    w.process_line(wire::empty_status);
-    w.process_line(wire::sernix_15);
-    w.process_line(wire::empty_status);
+    feed(w, { wire::empty_status, wire::sernix_15, wire::empty_status });
     QVERIFY(!w.state().raw_mode);
     QCOMPARE(labels(), (QStringList{ four, four }));
-
-    // In mode 15 the first status with data initialises, an empty one ends
-    // it and keeps the labels.
     w.process_line(wire::status);
     QVERIFY(w.state().raw_mode);
     QCOMPARE(init->text(), QStringLiteral("De-init"));
     QVERIFY(!change->isEnabled());
-    w.process_line(wire::status);
-    QVERIFY(w.state().raw_mode);
     w.process_line(wire::empty_status);
     QVERIFY(!w.state().raw_mode);
     QCOMPARE(init->text(), QStringLiteral("Initialise"));
@@ -278,7 +351,7 @@ void TestWindow::statusAndRawMode()
     QCOMPARE(consoleText(w), shown);
 }
 
-void TestWindow::commandBytes()
+void TestWindow::commandsTogglesAndFollowUps()
 {
     TcpWindow t;
     QVERIFY(t.ready());
@@ -310,12 +383,9 @@ void TestWindow::commandBytes()
     child<QLineEdit>(t.w, "lineEditDataTab")->setText(QStringLiteral("$PHLV,ÄÖ"));
     QCOMPARE(t.clicked("sendButtonDataTab", "$PHLV,\xc3\x84\xc3\x96\r\n"),
              QByteArray("$PHLV,\xc3\x84\xc3\x96\r\n"));
-}
 
-void TestWindow::togglesAndFollowUps()
-{
-    TcpWindow t;
-    QVERIFY(t.ready());
+    // Until acknowledged, every click of either TX limit button asks for
+    // OFF again.
     t.w.process_line(wire::torvel_3);
     const QByteArray off = "$PHLV,TX_LIMIT,OFF\r\n";
     const QByteArray on = "$PHLV,TX_LIMIT,ON\r\n";
@@ -323,8 +393,6 @@ void TestWindow::togglesAndFollowUps()
         return textOf<QPushButton>(t.w, "tx_limitButtonConfigTab") + '|'
             + textOf<QPushButton>(t.w, "tx_limitButtonDataTab");
     };
-
-    // Until acknowledged, every click asks for OFF again.
     QCOMPARE(t.clicked("tx_limitButtonConfigTab", off), off);
     QCOMPARE(t.clicked("tx_limitButtonDataTab", off), off);
     t.w.process_line("$PHLV,ACK,TX_LIMIT,OFF\r\n");
@@ -357,9 +425,9 @@ void TestWindow::togglesAndFollowUps()
     // button of an initialised RAW gateway.
     t.w.process_line("$PHLV,ACK,TAVIX_MODE,15\r\n");
     QCOMPARE(t.sent(wire::restart), wire::restart);
-    t.feed({ "$PHLV,Halvane_Torvel:15\r\n", wire::status });
+    feed(t.w, { "$PHLV,Halvane_Torvel:15\r\n", wire::status });
     QCOMPARE(t.clicked("initButtonConfigTab", wire::restart), wire::restart);
-    t.feed({ wire::empty_status, wire::torvel_3 });
+    feed(t.w, { wire::empty_status, wire::torvel_3 });
 
     // On the network link a mode change sends the sentence and keeps the
     // serial rate setting; the row of the reported mode sends nothing.
@@ -371,113 +439,6 @@ void TestWindow::togglesAndFollowUps()
     child<QPushButton>(t.w, "changeModeButton")->click();
     QTest::qWait(100);
     QVERIFY(t.peer.bytes.isEmpty());
-}
-
-void TestWindow::newProductStartsClean()
-{
-    // A Sernix in mode 14 is asked for mode 15, then reports it, is
-    // initialised, has its TX limit off and its output stopped.
-    Pty pty;
-    QVERIFY(pty.isValid());
-    LoopbackPeer peer;
-    MainWindow w;
-    w.setPortLister(adapterAt(pty.path));
-    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
-    auto *port = w.findChild<QSerialPort *>();
-    w.loadSernix();
-    w.process_line(wire::sernix_14);
-    child<QComboBox>(w, "selectModeBox")->setCurrentIndex(10);
-    child<QPushButton>(w, "changeModeButton")->click();
-    for (const QByteArray &line :
-         { wire::sernix_15, wire::status, QByteArray("$PHLV,ACK,TX_LIMIT,OFF\r\n"),
-           QByteArray("$PHLV,ACK,TAVIX_INIT\r\n") })
-        w.process_line(line);
-    child<QPushButton>(w, "dataStartStopButton")->click();
-    QVERIFY(w.state().raw_mode && w.state().tx_limit_off && w.state().command_mode);
-
-    // Choosing a product again starts from what a fresh start shows, and the
-    // rate switch and the address-claim request still pending come to
-    // nothing: the new probe stays at 4800 baud and its port hears only the
-    // restart sequence.
-    const auto startsClean = [&w] {
-        const WindowState &st = w.state();
-        return !st.raw_mode && !st.tx_limit_off && !st.command_mode
-            && textOf<QPushButton>(w, "initButtonConfigTab") == "Initialise"
-            && child<QPushButton>(w, "changeModeButton")->isEnabled()
-            && textOf<QPushButton>(w, "tx_limitButtonConfigTab") == "Switch TX Time Limit OFF"
-            && textOf<QPushButton>(w, "tx_limitButtonDataTab") == "TX Limit OFF"
-            && textOf<QPushButton>(w, "dataStartStopButton") == "CMD ON"
-            && textOf<QLabel>(w, "heartbeatLabelConfigTab").isEmpty()
-            && textOf<QLabel>(w, "heartbeatLabelDataTab").isEmpty();
-    };
-    QVERIFY(!startsClean());
-    QVERIFY(!pty.readAvailable(100).isEmpty());
-    w.loadSernix();
-    QVERIFY(startsClean());
-    QTest::qWait(800);
-    QCOMPARE(int(port->baudRate()), 4800);
-    QCOMPARE(pty.readAvailable(), wire::restart);
-
-    // The same when the Torvel is chosen.
-    w.process_line(wire::sernix_15);
-    w.process_line(wire::status);
-    QVERIFY(w.state().raw_mode);
-    w.loadTorvel();
-    QVERIFY(startsClean());
-}
-
-void TestWindow::identityAndModes()
-{
-    // Each identity reply: the mode, the list's row (a mode the list does
-    // not offer keeps it), the working page on its Config tab, the RAW
-    // button for mode 15 only, the connected text, and the button green
-    // exactly when the list shows the reported mode.
-    MainWindow w;
-    w.show();
-    auto *modes = child<QComboBox>(w, "selectModeBox");
-    auto *pages = child<QStackedWidget>(w, "stackedWidget");
-    auto *tabs = child<QTabWidget>(w, "tabWidget");
-    const struct
-    {
-        QByteArray line;
-        int mode;
-        int index;
-    } replies[] = { { wire::sernix_14, 14, 9 },
-                    { wire::sernix_15, 15, 10 },
-                    { wire::torvel_3, 3, 3 },
-                    { "$PHLV,Halvane_Torvel:9*00\r\n", 9, 5 } };
-    for (const auto &r : replies) {
-        modes->setCurrentIndex(5);
-        pages->setCurrentIndex(0);
-        tabs->setCurrentIndex(1);
-        w.process_line(r.line);
-        const bool sernix = r.line.contains("Sernix");
-        QCOMPARE(w.state().conversion_mode, r.mode);
-        QCOMPARE(modes->currentIndex(), r.index);
-        QCOMPARE(pages->currentIndex() + tabs->currentIndex(), 2);
-        QCOMPARE(child<QPushButton>(w, "initButtonConfigTab")->isVisible(), r.mode == 15);
-        QCOMPARE(statusText(w),
-                 QStringLiteral(" %1 is connected in conversion mode: %2")
-                     .arg(sernix ? "Sernix" : "Torvel")
-                     .arg(r.mode));
-        QCOMPARE(w.state().sernix_identified, sernix);
-        QCOMPARE(w.state().torvel_identified, !sernix);
-        QCOMPARE(buttonColour(w, "changeModeButton"), QColor(r.index == 5 ? Qt::red : Qt::green));
-    }
-
-    // The description loses the Sernix's rate line once a Torvel is known;
-    // row 2 has a single line break after the talker with it.
-    auto *description = child<QLabel>(w, "conversionList");
-    modes->setCurrentIndex(2);
-    QCOMPARE(description->text(),
-             QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
-    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : red; }"));
-    w.process_line("$PHLV,Halvane_Sernix:2*00\r\n");
-    QCOMPARE(description->text(),
-             QStringLiteral("BaudRate: 4800\r\n\r\nTalker ID: GP\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
-    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : green; }"));
-    modes->setCurrentIndex(10);
-    QVERIFY(description->text().startsWith("BaudRate: 230400\r\n"));
 }
 
 void TestWindow::logFileAndButton()
@@ -583,7 +544,7 @@ void TestWindow::closingAndDefaultDialog()
         t.w.show();
         if (name != path("unused.csv"))
             child<QPushButton>(t.w, "logStartStopButton")->click();
-        t.feed({ wire::status, wire::raw_frame });
+        feed(t.w, { wire::status, wire::raw_frame });
         t.names = QStringList{ name };
         QVERIFY(t.w.close());
         QCOMPARE(t.asked, name == path("unused.csv") ? 0 : 1);
@@ -628,19 +589,12 @@ void TestWindow::settingsDialog()
 {
     // The whole record in one comparable line.
     const auto describe = [](const SerialSettings &s) {
-        return QStringList{ QString::number(s.baud),
-                            s.baud_text,
-                            QString::number(s.data_bits),
-                            s.data_bits_text,
-                            QString::number(s.parity),
-                            s.parity_text,
-                            QString::number(s.stop_bits),
-                            s.stop_bits_text,
-                            QString::number(s.flow_control),
-                            s.flow_control_text,
-                            QString::number(s.local_echo) + QString::number(s.normal_mode)
-                                + QString::number(s.base64) + QString::number(s.hide_nsm) }
-            .join(QLatin1Char('|'));
+        const auto n = [](int i) { return QString::number(i); };
+        return QStringList({ n(s.baud), s.baud_text, n(s.data_bits), s.data_bits_text, n(s.parity),
+                             s.parity_text, n(s.stop_bits), s.stop_bits_text, n(s.flow_control),
+                             s.flow_control_text,
+                             n(s.local_echo) + n(s.normal_mode) + n(s.base64) + n(s.hide_nsm) })
+            .join('|');
     };
     QPointer<SettingsDialog> dialog = new SettingsDialog;
     // The first item of every list and the form's check boxes; the rate
@@ -651,7 +605,7 @@ void TestWindow::settingsDialog()
     QCOMPARE(baud->currentText(), QStringLiteral("115200"));
 
     // Choices reach the record only through OK, which hides the dialog and
-    // leaves it alive; a second OK changes nothing.
+    // leaves it alive.
     dialog->show();
     child<QComboBox>(*dialog, "parityBox")->setCurrentIndex(3);
     child<QComboBox>(*dialog, "stopBitsBox")->setCurrentIndex(1);
@@ -664,13 +618,9 @@ void TestWindow::settingsDialog()
     QVERIFY(dialog && dialog->isHidden());
     const QString applied = QStringLiteral("115200|115200|8|8|5|Mark|3|1.5|2|XON/XOFF|0101");
     QCOMPARE(describe(dialog->serialSettings()), applied);
-    dialog->apply();
-    QCOMPARE(describe(dialog->serialSettings()), applied);
 
     // An item without a rate opens the box for typing, bounded by the
     // validator; typed text never becomes an item.
-    dialog->checkCustomBaudRatePolicy(0);
-    QVERIFY(!baud->isEditable());
     baud->addItem(QStringLiteral("Custom"));
     dialog->checkCustomBaudRatePolicy(1);
     QVERIFY(baud->isEditable());
