@@ -26,11 +26,6 @@ Q_DECLARE_METATYPE(tavix::Reply)
 
 namespace {
 
-QByteArray bytes(const char *s, int n)
-{
-    return QByteArray(s, n);
-}
-
 QByteArray fileBytes(const QString &path)
 {
     QFile f(path);
@@ -106,21 +101,16 @@ void TestCore::identityReplies_data()
     row("sernix 14*hh", "$PHLV,Halvane_S:14*5A\r\n", Gateway::Sernix, 14, 14);
     row("mid-line, no $", "boot Halvane_S v2:3\r\n", Gateway::Sernix, 3, 3);
     row("both tokens", "$PHLV,Halvane_Tor Halvane_S:1\r\n", Gateway::Sernix, 1, 1);
-    row("token after zero byte", bytes("$\0Halvane_S:3\r\n", 15), Gateway::Sernix, 0, 0);
+    row("token after zero byte", QByteArray("$\0Halvane_S:3\r\n", 15), Gateway::Sernix, 0, 0);
     row("lower case", "$PHLV,halvane_s:3\r\n", Gateway::None, 3, 3);
     row("truncated torvel", "$PHLV,Halvane_To:3\r\n", Gateway::None, 3, 3);
     row("3*hh", "$PHLV,Halvane_Tor:3*hh\r\n", Gateway::Torvel, 3, 3);
-    row("15*hh", "$PHLV,Halvane_Tor:15*hh\r\n", Gateway::Torvel, 15, 15);
     row("15 line end", "Halvane_Tor:15\r\n", Gateway::Torvel, 15, 15);
     row("14 line end", "Halvane_Tor:14\r\n", Gateway::Torvel, 14, 1);
     row("empty mode field", "Halvane_Tor:", Gateway::Torvel, 0, 0);
     row("no colon", "Halvane_Tor\r\n", Gateway::Torvel, 0, 0);
     row("second colon ends it", "Halvane_S:14:99\r\n", Gateway::Sernix, 14, 1);
-    row("zero byte cuts number",
-        bytes("Halvane_S:1\0"
-              "4\r\n",
-              15),
-        Gateway::Sernix, 1, 1);
+    row("zero byte cuts number", QByteArray("Halvane_S:1\0004\r\n", 15), Gateway::Sernix, 1, 1);
 }
 
 void TestCore::identityReplies()
@@ -155,7 +145,7 @@ void TestCore::replies_data()
     row("tx ack lower case", "$PHLV,ACK,TX_LIMIT,off\r\n", true, Reply::Other);
     row("raw frame", "!PHLV,000000,1\r\n", true, Reply::Other);
     row("blank first", " $PHLV,ACK\r\n", false, Reply::Other);
-    row("zero byte first", bytes("\0$PHLV", 6), false, Reply::Other);
+    row("zero byte first", QByteArray("\0$PHLV", 6), false, Reply::Other);
     row("empty", QByteArray(), false, Reply::Other);
 }
 
@@ -187,7 +177,7 @@ void TestCore::statusFields_data()
     row("6 fields", "$PHLV,000000,12,0,5,3600\r\n", {}, false);
     row("16 bytes", "$PHLV,000000,,,,", {}, true);
     row("15 bytes", "$PHLV,000000,,,", {}, false);
-    row("cut by zero byte", bytes("$PHLV,000000,12,0\0,5,3600,35\r\n", 30), {}, false);
+    row("cut by zero byte", QByteArray("$PHLV,000000,12,0\0,5,3600,35\r\n", 30), {}, false);
 }
 
 void TestCore::statusFields()
@@ -239,10 +229,6 @@ void TestCore::modeTable()
         QCOMPARE(modeDescription(index, true),
                  QStringLiteral("BaudRate: %1\r\n\r\n").arg(bauds.at(index)) + without);
     }
-    QCOMPARE(modeDescription(2, false),
-             QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
-    QCOMPARE(modeDescription(10, false),
-             QStringLiteral("Talker ID: !PHLV\r\n\r\nRAW NMEA2000 data over serial"));
     QCOMPARE(indexForMode(9), -1);
     QCOMPARE(modeForIndex(11), -1);
     QVERIFY(modeSentence(16).isEmpty());
@@ -291,7 +277,7 @@ void TestCore::framer()
         dropped += line.size();
     };
     keep("$PHLV,000000,12,0,5,3600,35\r\n");
-    keep(bytes("a\rb\0c\n", 6));
+    keep(QByteArray("a\rb\0c\n", 6));
     keep("\n");
     drop(QByteArray(max_line + 1, 'a') + '\n');
     keep(QByteArray(max_line, 'b') + '\n');
