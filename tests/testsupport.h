@@ -7,22 +7,10 @@
 #include "console/console.h"
 #include "link/serialports.h"
 
-#include <QApplication>
-#include <QByteArray>
-#include <QFile>
-#include <QHostAddress>
-#include <QLabel>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPointer>
-#include <QStatusBar>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
-#include <QTextBlock>
-#include <QTimer>
-#include <QWidget>
+#include <QSerialPort>
+#include <QtNetwork>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <fcntl.h>
 #include <poll.h>

@@ -6,17 +6,6 @@
 
 #include "testsupport.h"
 
-#include <QApplication>
-#include <QContextMenuEvent>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QMimeData>
-#include <QScrollBar>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTextBlock>
-#include <QVBoxLayout>
-
 namespace {
 
 QByteArray numbered(int n)

@@ -7,10 +7,6 @@
 #include "protocol/modes.h"
 #include "protocol/sentences.h"
 
-#include <QElapsedTimer>
-#include <QPointer>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <cerrno>

@@ -5,12 +5,6 @@
 #include "gatewaysim.h"
 #include "testsupport.h"
 
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QPushButton>
-#include <QSerialPort>
-#include <QStackedWidget>
-
 #include <memory>
 #include <vector>
 

@@ -5,13 +5,6 @@
 #include "gatewaysim.h"
 #include "testsupport.h"
 
-#include <QAction>
-#include <QDir>
-#include <QPushButton>
-#include <QSerialPort>
-#include <QStackedWidget>
-#include <QTemporaryDir>
-
 #include <memory>
 
 #include <arpa/inet.h>

@@ -6,18 +6,6 @@
 #include "settings/settingsdialog.h"
 #include "testsupport.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSerialPort>
-#include <QStackedWidget>
-#include <QTabWidget>
-#include <QTemporaryDir>
-
 #include <cerrno>
 #include <cstring>
 #include <functional>
