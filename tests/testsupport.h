@@ -92,7 +92,6 @@ public:
             connect(client, &QTcpSocket::readyRead, this, [this] { bytes += client->readAll(); });
         });
     }
-    quint16 port() const { return server.serverPort(); }
 
     QTcpServer server;
     QPointer<QTcpSocket> client;

@@ -33,7 +33,7 @@ struct TcpWindow
 
     TcpWindow()
     {
-        w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
+        w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.server.serverPort());
         w.setSaveNameAsker([this] {
             ++asked;
             if (while_asking)
@@ -93,7 +93,7 @@ void TestWindow::shellPagesAndNewProduct()
     LoopbackPeer peer;
     MainWindow &w = *new MainWindow; // closed and deleted at the end
     w.setPortLister(adapterAt(pty.path));
-    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
+    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.server.serverPort());
     auto *pages = child<QStackedWidget>(w, "stackedWidget");
     auto *port = w.findChild<QSerialPort *>();
 
@@ -444,11 +444,10 @@ void TestWindow::closingAndDefaultDialog()
     // the same; not logging, nothing is asked.
     for (const QString &name : QStringList{ "closing.csv", QString(), "unused.csv" }) {
         TcpWindow t;
-        t.w.process_line(wire::torvel_3);
         t.w.show();
         if (name != "unused.csv")
             child<QPushButton>(t.w, "logStartStopButton")->click();
-        feed(t.w, { wire::status, wire::raw_frame });
+        feed(t.w, { wire::torvel_3, wire::status, wire::raw_frame });
         t.names = QStringList{ name };
         QVERIFY(t.w.close());
         QCOMPARE(t.asked, name == "unused.csv" ? 0 : 1);
