@@ -4,6 +4,8 @@
 
 #include "testsupport.h"
 
+#include <QClipboard>
+
 namespace {
 
 QByteArray numbered(int n)
@@ -156,11 +158,16 @@ void TestConsole::inputNeverEditsOrMovesTheEnd()
     QTest::qWait(50);
     QVERIFY(!QApplication::activePopupWidget());
 
-    // Nothing dropped (or pasted with the middle button) reaches the pane,
-    // and the next line lands at the end even once the cursor has moved.
+    // Nothing pasted (the middle button pastes the same way) or dragged in
+    // reaches the pane, and the next line lands at the end even once the
+    // cursor has moved.
+    QGuiApplication::clipboard()->setText(QStringLiteral("PASTED"));
+    console.paste();
     QMimeData dragged;
     dragged.setText(QStringLiteral("DROPPED"));
+    QDragEnterEvent enter(onFirstWord, Qt::CopyAction, &dragged, Qt::LeftButton, {});
     QDropEvent drop(onFirstWord, Qt::CopyAction, &dragged, Qt::LeftButton, {});
+    QApplication::sendEvent(console.viewport(), &enter);
     QApplication::sendEvent(console.viewport(), &drop);
     console.moveCursor(QTextCursor::Start);
     console.showData("$PHLV,NEW\r\n");
