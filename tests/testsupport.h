@@ -1,28 +1,15 @@
 #pragma once
 
-// Shared helpers of the window-level tests: typical gateway lines, lookups
-// into a window, a loopback TCP peer that records what the tool sends, a
-// bare pseudo-terminal, and a way to answer the modal boxes the tool opens.
+// Helpers of the window-level tests: gateway lines, lookups into a window, a
+// loopback peer, a pseudo-terminal, and a way to answer modal dialogs.
 
 #include "console/console.h"
 #include "link/serialports.h"
 
-#include <QApplication>
-#include <QByteArray>
-#include <QFile>
-#include <QHostAddress>
-#include <QLabel>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPointer>
-#include <QStatusBar>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
-#include <QTextBlock>
-#include <QTimer>
-#include <QWidget>
+#include <QSerialPort>
+#include <QtNetwork>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -41,6 +28,9 @@ inline const QByteArray raw_frame = "!PHLV,127250,1,AAAA\r\n";
 inline const QByteArray offline = "$PHLV,TAVIX_OFFLINE,\r\n";
 inline const QByteArray restart = "$PHLV,CMD\r\n$PHLV,CMD\r\n$PHLV,CMD\r\n" + offline + offline;
 } // namespace wire
+
+inline const QString select_text
+    = QStringLiteral(" Select your product by clicking on Sernix or Torvel");
 
 template<typename T> T *child(const QObject &parent, const char *name)
 {
@@ -81,8 +71,7 @@ inline QStringList consoleLines(const QWidget &w)
 inline QByteArray fileBytes(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll()
-                                       : QByteArray("<cannot read " + path.toUtf8() + ">");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : "<cannot read " + path.toUtf8() + ">";
 }
 
 // A port list in which the adapter sits at path.
@@ -103,7 +92,6 @@ public:
             connect(client, &QTcpSocket::readyRead, this, [this] { bytes += client->readAll(); });
         });
     }
-    quint16 port() const { return server.serverPort(); }
 
     QTcpServer server;
     QPointer<QTcpSocket> client;
@@ -130,12 +118,7 @@ public:
             fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         }
     }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-    bool isValid() const { return master >= 0; }
+    ~Pty() { ::close(master); }
 
     // Everything the tool has written so far (waits up to timeout_ms for
     // the first byte).
@@ -156,8 +139,9 @@ public:
     QString path;
 };
 
-// Closes every modal box the tool opens (from within its nested event loop)
-// and records its title, text and parent.
+// Cancels every modal box or file dialog the tool opens (from within its
+// nested event loop) and records its title, parent and text: for a file
+// dialog, the name it proposes and its filters.
 struct ModalCloser
 {
     QStringList titles;
@@ -169,12 +153,16 @@ struct ModalCloser
     {
         timer.setInterval(20);
         QObject::connect(&timer, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                titles << box->windowTitle();
-                texts << box->text();
-                parents << box->parentWidget();
-                box->done(QMessageBox::Ok);
-            }
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            titles << dialog->windowTitle();
+            parents << dialog->parentWidget();
+            auto *files = qobject_cast<QFileDialog *>(dialog);
+            texts << (files
+                          ? files->selectedFiles().join(';') + ' ' + files->nameFilters().join(";;")
+                          : dialog->property("text").toString());
+            dialog->reject();
         });
         timer.start();
     }

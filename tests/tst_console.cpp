@@ -1,21 +1,10 @@
-// The traffic pane: what it shows of the bytes it is given, one at a time or
-// in a batch; the newest hundred lines always in view; input that never
-// edits it or moves where text lands; and repaints paced on a busy link
-// without losing a line.
+// The traffic pane: the text it shows, the newest hundred lines in view,
+// input that never edits it, and repaints paced without losing a line.
 #include "console/console.h"
 
 #include "testsupport.h"
 
-#include <QApplication>
-#include <QContextMenuEvent>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QMimeData>
-#include <QScrollBar>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTextBlock>
-#include <QVBoxLayout>
+#include <QClipboard>
 
 namespace {
 
@@ -42,13 +31,12 @@ class TestConsole : public QObject
     Q_OBJECT
 
 private slots:
-    void showsTextAsGiven();
-    void keepsNewestHundredInView();
+    void showsTextAndNewestHundred();
     void inputNeverEditsOrMovesTheEnd();
     void repaintsArePacedAndNoneIsLost();
 };
 
-void TestConsole::showsTextAsGiven()
+void TestConsole::showsTextAndNewestHundred()
 {
     // Cut at a zero byte, UTF-8 decoded; a text without a line end is
     // continued; an empty piece adds nothing; a CR ending one piece and an
@@ -83,11 +71,9 @@ void TestConsole::showsTextAsGiven()
         QCOMPARE(batched.toPlainText(), QString());
     }
     QCOMPARE(blockTexts(batched), expected);
-}
 
-void TestConsole::keepsNewestHundredInView()
-{
-    Console console;
+    // Shown, it keeps the newest hundred lines in view.
+    Console &console = batched;
     console.resize(400, 200);
     console.show();
     QVERIFY(QTest::qWaitForWindowExposed(&console));
@@ -98,7 +84,6 @@ void TestConsole::keepsNewestHundredInView()
         QCOMPARE(texts.first(), QString::fromLatin1(numbered(first)).trimmed());
         QCOMPARE(texts.at(98), QString::fromLatin1(numbered(last)).trimmed());
         QCOMPARE(texts.last(), QString());
-        QCOMPARE(console.document()->maximumBlockCount(), 100);
         QTRY_COMPARE(bar->value(), bar->maximum());
     };
     // One at a time, then in one batch with a line left open before it,
@@ -117,15 +102,12 @@ void TestConsole::keepsNewestHundredInView()
     newestInView(201, 299);
 
     // Scrolled up by the user, the next line pushes out exactly the oldest
-    // one and brings the newest back into view; so does an empty piece, and
-    // a line that wraps in a narrow pane.
+    // one and brings the newest back into view; so does a line that wraps in
+    // a narrow pane.
     bar->setValue(0);
     console.showData(numbered(300));
     newestInView(202, 300);
     QVERIFY(settled(console).verticalScrollBar()->updatesEnabled());
-    bar->setValue(0);
-    console.showData(QByteArray());
-    newestInView(202, 300);
     console.resize(150, 200);
     bar->setValue(0);
     console.showData(QByteArray(400, 'x') + "\r\n");
@@ -174,38 +156,27 @@ void TestConsole::inputNeverEditsOrMovesTheEnd()
                                  console.viewport()->mapToGlobal(onFirstWord));
     QApplication::sendEvent(console.viewport(), &menu_event);
     QTest::qWait(50);
-    QWidget *popup = QApplication::activePopupWidget();
-    if (popup)
-        popup->close();
-    QVERIFY(!popup);
+    QVERIFY(!QApplication::activePopupWidget());
 
-    // Nothing dropped (or pasted with the middle button) reaches the pane,
-    // and the next line lands at the end even once the cursor has moved.
+    // Nothing pasted (the middle button pastes the same way) or dragged in
+    // reaches the pane, and the next line lands at the end even once the
+    // cursor has moved.
+    QGuiApplication::clipboard()->setText(QStringLiteral("PASTED"));
+    console.paste();
     QMimeData dragged;
     dragged.setText(QStringLiteral("DROPPED"));
+    QDragEnterEvent enter(onFirstWord, Qt::CopyAction, &dragged, Qt::LeftButton, {});
     QDropEvent drop(onFirstWord, Qt::CopyAction, &dragged, Qt::LeftButton, {});
+    QApplication::sendEvent(console.viewport(), &enter);
     QApplication::sendEvent(console.viewport(), &drop);
     console.moveCursor(QTextCursor::Start);
     console.showData("$PHLV,NEW\r\n");
     text += "$PHLV,NEW\n";
     QCOMPARE(settled(console).toPlainText(), text);
 
-    // Tab and Shift+Tab take the focus out of the pane.
+    // Tab takes the focus out of the pane.
     QTest::keyClick(&console, Qt::Key_Tab);
     QVERIFY(next_field->hasFocus());
-    console.setFocus();
-    QTest::keyClick(&console, Qt::Key_Backtab, Qt::ShiftModifier);
-    QVERIFY(!console.hasFocus());
-
-    // With local echo a letter is shown and offered; the silent keys stay
-    // silent.
-    offered.clear();
-    console.moveCursor(QTextCursor::End);
-    console.setLocalEcho(true);
-    for (Qt::Key key : { Qt::Key_Z, Qt::Key_Backspace, Qt::Key_Left })
-        QTest::keyClick(&console, key);
-    QCOMPARE(offered.count(), 1);
-    QCOMPARE(console.toPlainText(), text + "z");
 }
 
 void TestConsole::repaintsArePacedAndNoneIsLost()
@@ -240,15 +211,12 @@ void TestConsole::repaintsArePacedAndNoneIsLost()
     }
     const qint64 frames = clock.elapsed() / 40 + 2;
     const int during = paints.count;
-    QVERIFY2(during <= frames && inserts <= frames,
-             qPrintable(QStringLiteral("%1 repaints, %2 inserts, %3 frames")
-                            .arg(during)
-                            .arg(inserts)
-                            .arg(frames)));
+    QVERIFY2(
+        during <= frames && inserts <= frames,
+        qPrintable(QString::asprintf("%d paints %d inserts %lld frames", during, inserts, frames)));
 
-    // What waited goes in and is drawn when the frame ends. On a loaded
-    // machine the last line may have come after a quiet spell and gone in
-    // at once: then nothing waits.
+    // What waited goes in and is drawn when the frame ends (on a loaded
+    // machine the last line may have gone in at once: then nothing waits).
     const bool waited = console.hasWaitingText();
     QTRY_COMPARE(console.document()->lastBlock().previous().text(),
                  QStringLiteral("$PHLV,LINE,%1").arg(lines - 1));

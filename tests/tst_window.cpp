@@ -1,22 +1,9 @@
-// The window as a user meets it: the selection page, the working page
-// driven by received lines, the exact bytes every button sends through a
-// real link, a change of gateway, the CSV log with its file and its save
-// step, and the serial settings dialog the window keeps.
+// The window as a user meets it: its pages driven by received lines, the
+// bytes every button sends, a change of gateway, the log and its save step,
+// and the serial settings dialog.
 #include "app/mainwindow.h"
 #include "settings/settingsdialog.h"
 #include "testsupport.h"
-
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSerialPort>
-#include <QStackedWidget>
-#include <QTabWidget>
-#include <QTemporaryDir>
 
 #include <cerrno>
 #include <cstring>
@@ -24,15 +11,14 @@
 
 namespace {
 
-const QString select_text = QStringLiteral(" Select your product by clicking on Sernix or Torvel");
-
 template<typename T> QString textOf(const QWidget &w, const char *name)
 {
     return child<T>(w, name)->text();
 }
-QColor buttonColour(const QWidget &w, const char *name)
+void feed(MainWindow &w, const QList<QByteArray> &lines)
 {
-    return child<QPushButton>(w, name)->palette().color(QPalette::Button);
+    for (const QByteArray &line : lines)
+        w.process_line(line);
 }
 
 // A window whose network link is a loopback peer that records every byte,
@@ -47,7 +33,7 @@ struct TcpWindow
 
     TcpWindow()
     {
-        w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
+        w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.server.serverPort());
         w.setSaveNameAsker([this] {
             ++asked;
             if (while_asking)
@@ -56,36 +42,25 @@ struct TcpWindow
         });
         w.loadTorvel();
     }
-    // Waits until the peer has the connection and the restart sentence.
-    bool ready()
-    {
-        const bool ok
-            = QTest::qWaitFor([this] { return peer.client && peer.bytes == wire::offline; }, 3000);
-        peer.bytes.clear();
-        return ok;
-    }
     // What the peer got, once it is at least as long as expected.
     QByteArray sent(const QByteArray &expected)
     {
-        (void)QTest::qWaitFor([&] { return peer.bytes.size() >= expected.size(); }, 2000);
+        (void)QTest::qWaitFor([&] { return peer.bytes.size() >= expected.size(); }, 5000);
         return std::exchange(peer.bytes, QByteArray());
     }
+    // The connection, and the restart sentence first on it.
+    bool ready() { return sent(wire::offline) == wire::offline && peer.client; }
     QByteArray clicked(const char *button, const QByteArray &expected)
     {
         child<QPushButton>(w, button)->click();
         return sent(expected);
-    }
-    void feed(const QList<QByteArray> &lines)
-    {
-        for (const QByteArray &line : lines)
-            w.process_line(line);
     }
     // Starts a log, feeds the lines and saves them under the names given.
     void log(const QList<QByteArray> &lines, const QStringList &save_as)
     {
         if (!w.state().logging_on)
             child<QPushButton>(w, "logStartStopButton")->click();
-        feed(lines);
+        feed(w, lines);
         names = save_as;
         child<QPushButton>(w, "logStartStopButton")->click();
     }
@@ -98,139 +73,154 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        tmp = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp->isValid());
-    }
-    void shellAndPages();
-    void onlyIdentifiedTrafficShownAndLogged();
-    void identityAndModes();
-    void statusAndRawMode();
-    void commandBytes();
-    void togglesAndFollowUps();
-    void newProductStartsClean();
-    void logFileAndButton();
-    void failedSaveOffersAnotherName_data();
-    void failedSaveOffersAnotherName();
+    // Files the tests write, and the save dialog's relative name, land in a
+    // folder of the test's own.
+    void initTestCase() { QVERIFY(tmp.isValid() && QDir::setCurrent(tmp.path())); }
+    void shellPagesAndNewProduct();
+    void identityStatusAndRawMode();
+    void trafficCommandsAndToggles();
+    void logFileButtonAndFailedSaves();
     void closingAndDefaultDialog();
     void settingsDialog();
 
 private:
-    QString path(const QString &name) const { return tmp->filePath(name); }
-    std::unique_ptr<QTemporaryDir> tmp;
+    QTemporaryDir tmp;
 };
 
-void TestWindow::shellAndPages()
+void TestWindow::shellPagesAndNewProduct()
 {
     Pty pty;
-    QVERIFY(pty.isValid());
-    auto *owned = new MainWindow;
-    MainWindow &w = *owned;
+    LoopbackPeer peer;
+    MainWindow &w = *new MainWindow; // closed and deleted at the end
     w.setPortLister(adapterAt(pty.path));
+    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.server.serverPort());
     auto *pages = child<QStackedWidget>(w, "stackedWidget");
     auto *port = w.findChild<QSerialPort *>();
 
-    // The form leaves page 2 and tab 1 current; the window starts on page 0,
-    // with the first mode described with its rate, in green.
+    // The form leaves page 2 current; the window starts on page 0.
     QCOMPARE(pages->currentIndex(), 0);
-    QCOMPARE(child<QTabWidget>(w, "tabWidget")->currentIndex(), 1);
     QCOMPARE(statusText(w), select_text);
-    // The tool's own icon for the task bar, from the bundle when none is
-    // installed.
+    // The tool's own icon, from the bundle when none is installed.
     QCOMPARE(w.windowIcon().pixmap(48).size(), QSize(48, 48));
-    QCOMPARE(child<QComboBox>(w, "selectModeBox")->count(), 11);
-    QVERIFY(
-        textOf<QLabel>(w, "conversionList").startsWith("BaudRate: 4800\r\n\r\nTalker ID: Mixed"));
-    QCOMPARE(buttonColour(w, "changeModeButton"), QColor(Qt::green));
 
     // The about box opens over the window.
     ModalCloser closer;
     child<QAction>(w, "actionAbout")->trigger();
     QCOMPARE(closer.parents, QList<QWidget *>{ &w });
     QCOMPARE(closer.titles, QStringList{ "About Tavix Gateway Tool v1.1 by Halvane" });
-    QCOMPARE(closer.texts,
-             QStringList{ "<b>Tavix Gateway Tool for Sernix and Torvel by Yllenor<b>" });
 
-    // showInitDisplay changes the page and nothing else; going back also
-    // closes the port and shows the prompt.
+    // Going back closes the port and shows the prompt.
     w.loadSernix();
-    QVERIFY(port->isOpen());
-    const QString probing = statusText(w);
     pages->setCurrentIndex(2);
-    w.showInitDisplay();
-    QCOMPARE(pages->currentIndex(), 0);
     QVERIFY(port->isOpen());
-    QCOMPARE(statusText(w), probing);
-    pages->setCurrentIndex(2);
     w.go_back_to_selectStackedWidget();
     QVERIFY(!port->isOpen());
     QCOMPARE(pages->currentIndex(), 0);
     QCOMPARE(statusText(w), select_text);
 
+    // A Sernix in mode 14 is asked for mode 15, then reports it, is
+    // initialised, has its TX limit off and its output stopped.
+    w.loadSernix();
+    w.process_line(wire::sernix_14);
+    child<QComboBox>(w, "selectModeBox")->setCurrentIndex(10);
+    child<QPushButton>(w, "changeModeButton")->click();
+    feed(w,
+         { wire::sernix_15, wire::status, "$PHLV,ACK,TX_LIMIT,OFF\r\n",
+           "$PHLV,ACK,TAVIX_INIT\r\n" });
+    child<QPushButton>(w, "dataStartStopButton")->click();
+    QVERIFY(w.state().raw_mode && w.state().tx_limit_off && w.state().command_mode);
+
+    // Choosing a product again starts afresh, and the rate switch and the
+    // address-claim request still pending come to nothing: the new probe
+    // stays at 4800 baud and its port hears only the restart sequence.
+    const auto startsClean = [&w] {
+        const WindowState &st = w.state();
+        return !st.raw_mode && !st.tx_limit_off && !st.command_mode
+            && textOf<QPushButton>(w, "initButtonConfigTab") == "Initialise"
+            && child<QPushButton>(w, "changeModeButton")->isEnabled()
+            && textOf<QPushButton>(w, "tx_limitButtonConfigTab") == "Switch TX Time Limit OFF"
+            && textOf<QPushButton>(w, "tx_limitButtonDataTab") == "TX Limit OFF"
+            && textOf<QPushButton>(w, "dataStartStopButton") == "CMD ON"
+            && textOf<QLabel>(w, "heartbeatLabelConfigTab").isEmpty()
+            && textOf<QLabel>(w, "heartbeatLabelDataTab").isEmpty();
+    };
+    QVERIFY(!pty.readAvailable(100).isEmpty());
+    w.loadSernix();
+    QVERIFY(startsClean());
+    QTest::qWait(800);
+    QCOMPARE(int(port->baudRate()), 4800);
+    QCOMPARE(pty.readAvailable(), wire::restart);
+
+    // The same when the Torvel is chosen.
+    feed(w, { wire::sernix_15, wire::status });
+    QVERIFY(w.state().raw_mode);
+    w.loadTorvel();
+    QVERIFY(startsClean());
+
     // Closing the window ends the event loop and destroys it cleanly.
-    owned->setAttribute(Qt::WA_DeleteOnClose);
-    QPointer<MainWindow> alive(owned);
-    owned->show();
-    QVERIFY(QTest::qWaitForWindowExposed(owned));
-    QTimer::singleShot(50, owned, &QWidget::close);
+    w.setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<MainWindow> alive(&w);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTimer::singleShot(50, &w, &QWidget::close);
     QCOMPARE(QApplication::exec(), 0);
     QTRY_VERIFY(alive.isNull());
 }
 
-void TestWindow::onlyIdentifiedTrafficShownAndLogged()
+void TestWindow::identityStatusAndRawMode()
 {
-    TcpWindow t;
-    QVERIFY(t.ready());
-    // Before any identity reply nothing is shown, logged or acted on.
-    t.log({ wire::status, "$PHLV,ACK,TX_LIMIT,OFF\r\n", wire::raw_frame }, {});
-    QVERIFY(consoleLines(t.w) == QStringList{ "$PHLV,TAVIX_OFFLINE," });
-    QVERIFY(!t.w.state().tx_limit_off);
-    QVERIFY(textOf<QLabel>(t.w, "heartbeatLabelDataTab").isEmpty());
-
-    // After one: received sentences are shown and logged; not the identity
-    // replies (a Sernix's is not even shown), nothing the tool sends,
-    // nothing that is no sentence, and nothing that comes while the save
-    // dialog is open.
-    t.w.process_line(wire::sernix_14);
-    QCOMPARE(consoleLines(t.w).size(), 1);
-    t.w.process_line(wire::empty_status);
-    child<QPushButton>(t.w, "logStartStopButton")->click();
-    t.feed({ wire::torvel_3, "no sentence\r\n", QByteArray(), wire::sernix_14 });
-    t.clicked("restartButtonfromData", wire::restart);
-    t.while_asking = [&t] { t.w.process_line("$PHLV,DURING_DIALOG\r\n"); };
-    t.log({ wire::raw_frame }, { path("first.csv") });
-    QCOMPARE(fileBytes(path("first.csv")), wire::raw_frame + '\n');
-    QCOMPARE(consoleLines(t.w).mid(1),
-             (QStringList{ "$PHLV,000000,,,,3601,34", "$PHLV,Halvane_Torvel,FW 1.4.2:3*2B",
-                           "$PHLV,CMD", "$PHLV,CMD", "$PHLV,CMD", "$PHLV,TAVIX_OFFLINE,",
-                           "$PHLV,TAVIX_OFFLINE,", "!PHLV,127250,1,AAAA", "$PHLV,DURING_DIALOG" }));
-
-    // Each log holds only its own lines; a cancelled one is discarded with
-    // no message, and the next starts empty.
-    ModalCloser boxes;
-    t.feed({ "$PHLV,BETWEEN\r\n" });
-    t.log({ "$PHLV,CANCELLED\r\n" }, {});
-    t.log({ "$PHLV,SECOND\r\n" }, { path("second.csv") });
-    QCOMPARE(fileBytes(path("second.csv")), QByteArray("$PHLV,SECOND\r\n\n"));
-    QCOMPARE(t.asked, 4);
-    QVERIFY(boxes.titles.isEmpty());
-}
-
-void TestWindow::statusAndRawMode()
-{
+    // Each identity reply: the mode, the list's row (kept for a mode not
+    // offered), the working page on its Config tab, the RAW button for mode
+    // 15 only, the connected text, the button green when the row matches.
     MainWindow w;
+    w.show();
+    auto *modes = child<QComboBox>(w, "selectModeBox");
+    auto *pages = child<QStackedWidget>(w, "stackedWidget");
+    auto *tabs = child<QTabWidget>(w, "tabWidget");
     auto *init = child<QPushButton>(w, "initButtonConfigTab");
     auto *change = child<QPushButton>(w, "changeModeButton");
+    const QList<std::tuple<QByteArray, int, int>> replies
+        = { { wire::sernix_14, 14, 9 },
+            { wire::sernix_15, 15, 10 },
+            { wire::torvel_3, 3, 3 },
+            { "$PHLV,Halvane_Torvel:9*00\r\n", 9, 5 } };
+    for (const auto &[line, mode, index] : replies) {
+        modes->setCurrentIndex(5);
+        pages->setCurrentIndex(0);
+        tabs->setCurrentIndex(1);
+        w.process_line(line);
+        const bool sernix = line.contains("Sernix");
+        QCOMPARE(w.state().conversion_mode, mode);
+        QCOMPARE(modes->currentIndex(), index);
+        QCOMPARE(pages->currentIndex() + tabs->currentIndex(), 2);
+        QCOMPARE(init->isVisible(), mode == 15);
+        QCOMPARE(statusText(w),
+                 QStringLiteral(" %1 is connected in conversion mode: %2")
+                     .arg(sernix ? "Sernix" : "Torvel")
+                     .arg(mode));
+        QCOMPARE(change->palette().color(QPalette::Button),
+                 QColor(index == 5 ? Qt::red : Qt::green));
+    }
+
+    // The description loses the Sernix's rate line once a Torvel is known;
+    // row 2 has a single line break after the talker with it.
+    auto *description = child<QLabel>(w, "conversionList");
+    modes->setCurrentIndex(2);
+    QCOMPARE(description->text(),
+             QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
+    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : red; }"));
+    w.process_line("$PHLV,Halvane_Sernix:2*00\r\n");
+    QCOMPARE(description->text(),
+             QStringLiteral("BaudRate: 4800\r\n\r\nTalker ID: GP\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
+    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : green; }"));
+
+    // Status fields as received, never read as markup; the status bar's one
+    // line without the line end.
     const auto labels = [&w] {
         return QStringList{ textOf<QLabel>(w, "heartbeatLabelDataTab"),
                             textOf<QLabel>(w, "heartbeatLabelConfigTab") };
     };
-
-    // Fields as received, never read as markup; the status bar's one line
-    // without the line end.
-    w.process_line(wire::torvel_3);
-    w.process_line(wire::status);
+    feed(w, { wire::torvel_3, wire::status });
     QCOMPARE(statusText(w),
              QStringLiteral("Bus Load: 12, Devices: 5, Uptime: 3601 sec, Address: 34"));
     const QString four
@@ -245,25 +235,16 @@ void TestWindow::statusAndRawMode()
     QVERIFY(labels().first().startsWith("Bus Load: <b>5</b>\r\n"));
     QVERIFY(consoleText(w).endsWith("$PHLV,000000,99,0\n"));
 
-    // Outside mode 15 the empty status changes nothing and data never
-    // initialises.
-    w.process_line(wire::sernix_14);
-    w.process_line(wire::status);
-    QVERIFY(!w.state().raw_mode);
-    w.process_line(wire::empty_status);
-    w.process_line(wire::sernix_15);
-    w.process_line(wire::empty_status);
-    QVERIFY(!w.state().raw_mode);
-    QCOMPARE(labels(), (QStringList{ four, four }));
-
-    // In mode 15 the first status with data initialises, an empty one ends
+    // Only in mode 15 does a status with data initialise; an empty one ends
     // it and keeps the labels.
+    feed(w, { wire::sernix_14, wire::status });
+    QVERIFY(!w.state().raw_mode);
+    feed(w, { wire::empty_status, wire::sernix_15, wire::empty_status });
+    QVERIFY(!w.state().raw_mode);
     w.process_line(wire::status);
     QVERIFY(w.state().raw_mode);
     QCOMPARE(init->text(), QStringLiteral("De-init"));
     QVERIFY(!change->isEnabled());
-    w.process_line(wire::status);
-    QVERIFY(w.state().raw_mode);
     w.process_line(wire::empty_status);
     QVERIFY(!w.state().raw_mode);
     QCOMPARE(init->text(), QStringLiteral("Initialise"));
@@ -278,10 +259,34 @@ void TestWindow::statusAndRawMode()
     QCOMPARE(consoleText(w), shown);
 }
 
-void TestWindow::commandBytes()
+void TestWindow::trafficCommandsAndToggles()
 {
     TcpWindow t;
     QVERIFY(t.ready());
+    // Before any identity reply nothing is shown, logged or acted on.
+    t.log({ wire::status, "$PHLV,ACK,TX_LIMIT,OFF\r\n", wire::raw_frame }, {});
+    QVERIFY(consoleLines(t.w) == QStringList{ "$PHLV,TAVIX_OFFLINE," });
+    QVERIFY(!t.w.state().tx_limit_off);
+    QVERIFY(textOf<QLabel>(t.w, "heartbeatLabelDataTab").isEmpty());
+
+    // After one, received sentences are shown and logged; not the identity
+    // replies (a Sernix's is not even shown), what the tool sends, what is
+    // no sentence, nor what comes while the save dialog is open.
+    t.w.process_line(wire::sernix_14);
+    QCOMPARE(consoleLines(t.w).size(), 1);
+    t.w.process_line(wire::empty_status);
+    child<QPushButton>(t.w, "logStartStopButton")->click();
+    feed(t.w, { wire::torvel_3, "no sentence\r\n", QByteArray(), wire::sernix_14 });
+    t.clicked("restartButtonfromData", wire::restart);
+    t.while_asking = [&t] { t.w.process_line("$PHLV,DURING_DIALOG\r\n"); };
+    t.log({ wire::raw_frame }, { "first.csv" });
+    QCOMPARE(fileBytes("first.csv"), wire::raw_frame + '\n');
+    QCOMPARE(consoleLines(t.w).mid(1),
+             (QStringList{ "$PHLV,000000,,,,3601,34", "$PHLV,Halvane_Torvel,FW 1.4.2:3*2B",
+                           "$PHLV,CMD", "$PHLV,CMD", "$PHLV,CMD", "$PHLV,TAVIX_OFFLINE,",
+                           "$PHLV,TAVIX_OFFLINE,", "!PHLV,127250,1,AAAA", "$PHLV,DURING_DIALOG" }));
+
+    // The exact bytes of every command.
     const QList<QPair<const char *, QByteArray>> commands = {
         { "de_init_Gateway", wire::restart },
         { "init_raw_mode", "$PHLV,TAVIX_INIT,ALL,\r\n" },
@@ -297,25 +302,17 @@ void TestWindow::commandBytes()
     for (const auto &command : commands) {
         QVERIFY(QMetaObject::invokeMethod(&t.w, command.first));
         QCOMPARE(t.sent(command.second), command.second);
-        // What was sent shows in the console too.
-        QVERIFY(
-            consoleText(t.w).endsWith(QString::fromLatin1(command.second).replace("\r\n", "\n")));
     }
     t.w.send_adiso_request(); // no device addresses known: nothing to ask
     t.w.send_rxtxlist_request(35);
     QCOMPARE(t.sent("!PHLV,59904,35,AO4B\r\n"), QByteArray("!PHLV,59904,35,AO4B\r\n"));
-    // The network path leaves the status labels alone.
-    QVERIFY(textOf<QLabel>(t.w, "heartbeatLabelDataTab").isEmpty());
     QCOMPARE(t.clicked("sendButtonDataTab", "\r\n"), QByteArray("\r\n"));
     child<QLineEdit>(t.w, "lineEditDataTab")->setText(QStringLiteral("$PHLV,ÄÖ"));
     QCOMPARE(t.clicked("sendButtonDataTab", "$PHLV,\xc3\x84\xc3\x96\r\n"),
              QByteArray("$PHLV,\xc3\x84\xc3\x96\r\n"));
-}
 
-void TestWindow::togglesAndFollowUps()
-{
-    TcpWindow t;
-    QVERIFY(t.ready());
+    // Until acknowledged, every click of either TX limit button asks for
+    // OFF again.
     t.w.process_line(wire::torvel_3);
     const QByteArray off = "$PHLV,TX_LIMIT,OFF\r\n";
     const QByteArray on = "$PHLV,TX_LIMIT,ON\r\n";
@@ -323,8 +320,6 @@ void TestWindow::togglesAndFollowUps()
         return textOf<QPushButton>(t.w, "tx_limitButtonConfigTab") + '|'
             + textOf<QPushButton>(t.w, "tx_limitButtonDataTab");
     };
-
-    // Until acknowledged, every click asks for OFF again.
     QCOMPARE(t.clicked("tx_limitButtonConfigTab", off), off);
     QCOMPARE(t.clicked("tx_limitButtonDataTab", off), off);
     t.w.process_line("$PHLV,ACK,TX_LIMIT,OFF\r\n");
@@ -334,9 +329,8 @@ void TestWindow::togglesAndFollowUps()
     QCOMPARE(tx_texts(), QStringLiteral("Switch TX Time Limit OFF|TX Limit OFF"));
     QCOMPARE(t.clicked("tx_limitButtonConfigTab", off), off);
 
-    // The CMD button toggles on its own clicks. A restart clears command
-    // mode but keeps the button's text, so the next click asks for command
-    // mode again.
+    // The CMD button toggles; a restart clears command mode but keeps the
+    // button's text, so the next click asks for command mode again.
     const QByteArray cmd = "$PHLV,CMD\r\n";
     QCOMPARE(t.clicked("dataStartStopButton", cmd), cmd);
     QCOMPARE(textOf<QPushButton>(t.w, "dataStartStopButton"), QStringLiteral("CMD OFF"));
@@ -357,130 +351,18 @@ void TestWindow::togglesAndFollowUps()
     // button of an initialised RAW gateway.
     t.w.process_line("$PHLV,ACK,TAVIX_MODE,15\r\n");
     QCOMPARE(t.sent(wire::restart), wire::restart);
-    t.feed({ "$PHLV,Halvane_Torvel:15\r\n", wire::status });
+    feed(t.w, { "$PHLV,Halvane_Torvel:15\r\n", wire::status });
     QCOMPARE(t.clicked("initButtonConfigTab", wire::restart), wire::restart);
-    t.feed({ wire::empty_status, wire::torvel_3 });
+    feed(t.w, { wire::empty_status, wire::torvel_3 });
 
-    // On the network link a mode change sends the sentence and keeps the
-    // serial rate setting; the row of the reported mode sends nothing.
-    child<QComboBox>(t.w, "selectModeBox")->setCurrentIndex(10);
-    const QByteArray mode_15 = "$PHLV,TAVIX_MODE,15,\r\n$PHLV,TAVIX_MODE,15,\r\n";
-    QCOMPARE(t.clicked("changeModeButton", mode_15), mode_15);
-    QCOMPARE(t.w.state().baud_rate, 4800);
+    // The row of the mode the gateway reported sends nothing.
     child<QComboBox>(t.w, "selectModeBox")->setCurrentIndex(3);
     child<QPushButton>(t.w, "changeModeButton")->click();
     QTest::qWait(100);
     QVERIFY(t.peer.bytes.isEmpty());
 }
 
-void TestWindow::newProductStartsClean()
-{
-    // A Sernix in mode 14 is asked for mode 15, then reports it, is
-    // initialised, has its TX limit off and its output stopped.
-    Pty pty;
-    QVERIFY(pty.isValid());
-    LoopbackPeer peer;
-    MainWindow w;
-    w.setPortLister(adapterAt(pty.path));
-    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.port());
-    auto *port = w.findChild<QSerialPort *>();
-    w.loadSernix();
-    w.process_line(wire::sernix_14);
-    child<QComboBox>(w, "selectModeBox")->setCurrentIndex(10);
-    child<QPushButton>(w, "changeModeButton")->click();
-    for (const QByteArray &line :
-         { wire::sernix_15, wire::status, QByteArray("$PHLV,ACK,TX_LIMIT,OFF\r\n"),
-           QByteArray("$PHLV,ACK,TAVIX_INIT\r\n") })
-        w.process_line(line);
-    child<QPushButton>(w, "dataStartStopButton")->click();
-    QVERIFY(w.state().raw_mode && w.state().tx_limit_off && w.state().command_mode);
-
-    // Choosing a product again starts from what a fresh start shows, and the
-    // rate switch and the address-claim request still pending come to
-    // nothing: the new probe stays at 4800 baud and its port hears only the
-    // restart sequence.
-    const auto startsClean = [&w] {
-        const WindowState &st = w.state();
-        return !st.raw_mode && !st.tx_limit_off && !st.command_mode
-            && textOf<QPushButton>(w, "initButtonConfigTab") == "Initialise"
-            && child<QPushButton>(w, "changeModeButton")->isEnabled()
-            && textOf<QPushButton>(w, "tx_limitButtonConfigTab") == "Switch TX Time Limit OFF"
-            && textOf<QPushButton>(w, "tx_limitButtonDataTab") == "TX Limit OFF"
-            && textOf<QPushButton>(w, "dataStartStopButton") == "CMD ON"
-            && textOf<QLabel>(w, "heartbeatLabelConfigTab").isEmpty()
-            && textOf<QLabel>(w, "heartbeatLabelDataTab").isEmpty();
-    };
-    QVERIFY(!startsClean());
-    QVERIFY(!pty.readAvailable(100).isEmpty());
-    w.loadSernix();
-    QVERIFY(startsClean());
-    QTest::qWait(800);
-    QCOMPARE(int(port->baudRate()), 4800);
-    QCOMPARE(pty.readAvailable(), wire::restart);
-
-    // The same when the Torvel is chosen.
-    w.process_line(wire::sernix_15);
-    w.process_line(wire::status);
-    QVERIFY(w.state().raw_mode);
-    w.loadTorvel();
-    QVERIFY(startsClean());
-}
-
-void TestWindow::identityAndModes()
-{
-    // Each identity reply: the mode, the list's row (a mode the list does
-    // not offer keeps it), the working page on its Config tab, the RAW
-    // button for mode 15 only, the connected text, and the button green
-    // exactly when the list shows the reported mode.
-    MainWindow w;
-    w.show();
-    auto *modes = child<QComboBox>(w, "selectModeBox");
-    auto *pages = child<QStackedWidget>(w, "stackedWidget");
-    auto *tabs = child<QTabWidget>(w, "tabWidget");
-    const struct
-    {
-        QByteArray line;
-        int mode;
-        int index;
-    } replies[] = { { wire::sernix_14, 14, 9 },
-                    { wire::sernix_15, 15, 10 },
-                    { wire::torvel_3, 3, 3 },
-                    { "$PHLV,Halvane_Torvel:9*00\r\n", 9, 5 } };
-    for (const auto &r : replies) {
-        modes->setCurrentIndex(5);
-        pages->setCurrentIndex(0);
-        tabs->setCurrentIndex(1);
-        w.process_line(r.line);
-        const bool sernix = r.line.contains("Sernix");
-        QCOMPARE(w.state().conversion_mode, r.mode);
-        QCOMPARE(modes->currentIndex(), r.index);
-        QCOMPARE(pages->currentIndex() + tabs->currentIndex(), 2);
-        QCOMPARE(child<QPushButton>(w, "initButtonConfigTab")->isVisible(), r.mode == 15);
-        QCOMPARE(statusText(w),
-                 QStringLiteral(" %1 is connected in conversion mode: %2")
-                     .arg(sernix ? "Sernix" : "Torvel")
-                     .arg(r.mode));
-        QCOMPARE(w.state().sernix_identified, sernix);
-        QCOMPARE(w.state().torvel_identified, !sernix);
-        QCOMPARE(buttonColour(w, "changeModeButton"), QColor(r.index == 5 ? Qt::red : Qt::green));
-    }
-
-    // The description loses the Sernix's rate line once a Torvel is known;
-    // row 2 has a single line break after the talker with it.
-    auto *description = child<QLabel>(w, "conversionList");
-    modes->setCurrentIndex(2);
-    QCOMPARE(description->text(),
-             QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
-    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : red; }"));
-    w.process_line("$PHLV,Halvane_Sernix:2*00\r\n");
-    QCOMPARE(description->text(),
-             QStringLiteral("BaudRate: 4800\r\n\r\nTalker ID: GP\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
-    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : green; }"));
-    modes->setCurrentIndex(10);
-    QVERIFY(description->text().startsWith("BaudRate: 230400\r\n"));
-}
-
-void TestWindow::logFileAndButton()
+void TestWindow::logFileButtonAndFailedSaves()
 {
     // Line ends as they came, the log's own line feed after each, text cut
     // at a zero byte, non-ASCII text and a byte that is not UTF-8.
@@ -504,9 +386,8 @@ void TestWindow::logFileAndButton()
         QStringList colours;
         for (auto group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled }) {
             const QBrush brush = b->palette().brush(group, QPalette::Button);
-            colours << (b->autoFillBackground() && brush.style() == Qt::SolidPattern
-                            ? brush.color().name()
-                            : QString());
+            const bool solid = b->autoFillBackground() && brush.style() == Qt::SolidPattern;
+            colours << (solid ? brush.color().name() : QString());
         }
         return colours.join(' ');
     };
@@ -516,131 +397,90 @@ void TestWindow::logFileAndButton()
     b->click();
     QCOMPARE(b->text(), QStringLiteral("LOG OFF"));
     QCOMPARE(background(), QStringLiteral("#ff0000 #ff0000 #ff0000"));
-    t.log(lines, { path("log.csv") });
-    QCOMPARE(fileBytes(path("log.csv")), golden);
+    t.log(lines, { "log.csv" });
+    QCOMPARE(fileBytes("log.csv"), golden);
     QCOMPARE(b->text(), QStringLiteral("LOG ON"));
     QCOMPARE(background(), QStringLiteral("#ffffff #ffffff #ffffff"));
 
-    // A ".zip" name is the same text; started and stopped at once gives an
-    // empty file, also over an existing one.
-    t.log(lines, { path("log.zip") });
-    QCOMPARE(fileBytes(path("log.zip")), golden);
-    t.log({}, { path("log.csv") });
-    QCOMPARE(fileBytes(path("log.csv")), QByteArray());
-}
+    // A ".zip" name gets the same text; an empty log empties the file.
+    t.log(lines, { "log.zip" });
+    QCOMPARE(fileBytes("log.zip"), golden);
+    t.log({}, { "log.csv" });
+    QCOMPARE(fileBytes("log.csv"), QByteArray());
 
-void TestWindow::failedSaveOffersAnotherName_data()
-{
-    QTest::addColumn<QString>("bad_name"); // relative names lie in the test's folder
-    QTest::addColumn<int>("lines");
-    QTest::addColumn<int>("error");
-
-    QTest::newRow("missing folder") << "no-such-folder/log.csv" << 3 << ENOENT;
-    QTest::newRow("full device, small log") << "/dev/full" << 3 << ENOSPC;
-    // Larger than any write buffer: the failure comes in the middle of the copy.
-    QTest::newRow("full device, large log") << "/dev/full" << 20000 << ENOSPC;
-}
-
-void TestWindow::failedSaveOffersAnotherName()
-{
-    QFETCH(QString, bad_name);
-    QFETCH(int, lines);
-    QFETCH(int, error);
-    const QString bad = bad_name.startsWith(QLatin1Char('/')) ? bad_name : path(bad_name);
-
-    TcpWindow t;
-    t.w.process_line(wire::torvel_3);
-    QList<QByteArray> input;
-    QByteArray expected;
-    for (int i = 0; i < lines; ++i) {
-        input << "$PHLV,LINE," + QByteArray::number(i) + "\r\n";
-        expected += input.last() + '\n';
+    // A save that fails (no such folder, a full device, and a log so large
+    // that the failure comes in the middle of the copy) says why and offers
+    // another name; giving up discards the log, and the next starts empty.
+    const QList<std::tuple<QString, int, int>> failures = { { "no-such-folder/log.csv", 3, ENOENT },
+                                                            { "/dev/full", 3, ENOSPC },
+                                                            { "/dev/full", 20000, ENOSPC } };
+    for (const auto &[bad, count, error] : failures) {
+        QList<QByteArray> input;
+        QByteArray expected;
+        for (int i = 0; i < count; ++i) {
+            input << "$PHLV,LINE," + QByteArray::number(i) + "\r\n";
+            expected += input.last() + '\n';
+        }
+        ModalCloser boxes;
+        t.asked = 0;
+        t.log(input, { bad, "good.csv" });
+        QCOMPARE(t.asked, 2);
+        QCOMPARE(boxes.titles, QStringList{ QStringLiteral("Error saving CSV file") });
+        for (const QString &part :
+             { QString::fromLocal8Bit(std::strerror(error)), bad, QStringLiteral("another file") })
+            QVERIFY2(boxes.texts.first().contains(part), qPrintable(boxes.texts.first()));
+        QCOMPARE(fileBytes("good.csv"), expected);
+        t.log(input, { bad });
+        QCOMPARE(t.asked, 4);
+        QVERIFY(!t.w.state().logging_on);
+        t.log({ wire::status }, { "next.csv" });
+        QCOMPARE(fileBytes("next.csv"), wire::status + '\n');
     }
-    ModalCloser boxes;
-    t.log(input, { bad, path("good.csv") });
-    QCOMPARE(t.asked, 2);
-    QCOMPARE(boxes.titles, QStringList{ QStringLiteral("Error saving CSV file") });
-    for (const QString &part : { QString::fromLocal8Bit(std::strerror(error)),
-                                 QDir::toNativeSeparators(bad), QStringLiteral("another file") })
-        QVERIFY2(boxes.texts.first().contains(part), qPrintable(boxes.texts.first()));
-    QCOMPARE(fileBytes(path("good.csv")), expected);
-
-    // Giving up after a failure discards the log; the next one starts empty.
-    t.log(input, { bad });
-    QCOMPARE(t.asked, 4);
-    QVERIFY(!t.w.state().logging_on);
-    t.log({ wire::status }, { path("next.csv") });
-    QCOMPARE(fileBytes(path("next.csv")), wire::status + '\n');
 }
 
 void TestWindow::closingAndDefaultDialog()
 {
     // Closing while logging saves on the way out, or, cancelled, closes all
     // the same; not logging, nothing is asked.
-    for (const QString &name : { path("closing.csv"), QString(), path("unused.csv") }) {
+    for (const QString &name : QStringList{ "closing.csv", QString(), "unused.csv" }) {
         TcpWindow t;
-        t.w.process_line(wire::torvel_3);
         t.w.show();
-        if (name != path("unused.csv"))
+        if (name != "unused.csv")
             child<QPushButton>(t.w, "logStartStopButton")->click();
-        t.feed({ wire::status, wire::raw_frame });
+        feed(t.w, { wire::torvel_3, wire::status, wire::raw_frame });
         t.names = QStringList{ name };
         QVERIFY(t.w.close());
-        QCOMPARE(t.asked, name == path("unused.csv") ? 0 : 1);
+        QCOMPARE(t.asked, name == "unused.csv" ? 0 : 1);
     }
-    QCOMPARE(fileBytes(path("closing.csv")), wire::status + '\n' + wire::raw_frame + '\n');
-    QVERIFY(!QFile::exists(path("unused.csv")));
+    QCOMPARE(fileBytes("closing.csv"), wire::status + '\n' + wire::raw_frame + '\n');
+    QVERIFY(!QFile::exists("unused.csv"));
 
-    // The real dialog, looked at from inside its own event loop, then
-    // cancelled: the proposed name is relative, so it lands in the working
-    // folder, and the filter shows the user's CSV files.
-    struct WorkingFolder
-    {
-        const QString old = QDir::currentPath();
-        ~WorkingFolder() { QDir::setCurrent(old); }
-    } restore;
-    QVERIFY(QDir::setCurrent(tmp->path()));
+    // The real dialog, seen from its own event loop, then cancelled: the
+    // name proposed lands in the working folder; the filter shows CSV files.
     MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.process_line(wire::sernix_14);
-    QStringList seen;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, [&] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            seen << dialog->windowTitle() << dialog->selectedFiles()
-                 << dialog->nameFilters().join(";;")
-                 << (dialog->acceptMode() == QFileDialog::AcceptSave ? "save" : "open");
-            dialog->reject();
-        }
-    });
-    poll.start(20);
+    ModalCloser dialogs;
     child<QPushButton>(w, "logStartStopButton")->click();
     w.process_line(wire::status);
     child<QPushButton>(w, "logStartStopButton")->click();
-    QCOMPARE(seen,
-             QStringList({ "Save CSV file", QDir(tmp->path()).absoluteFilePath("test.csv"),
-                           "CSV files (*.csv)", "save" }));
-    QVERIFY(!QFile::exists(path("test.csv")));
+    QCOMPARE(dialogs.titles, QStringList{ "Save CSV file" });
+    QCOMPARE(dialogs.texts.value(0),
+             QDir(tmp.path()).absoluteFilePath("test.csv") + " CSV files (*.csv)");
+    QVERIFY(!QFile::exists("test.csv"));
 }
 
 void TestWindow::settingsDialog()
 {
     // The whole record in one comparable line.
     const auto describe = [](const SerialSettings &s) {
-        return QStringList{ QString::number(s.baud),
-                            s.baud_text,
-                            QString::number(s.data_bits),
-                            s.data_bits_text,
-                            QString::number(s.parity),
-                            s.parity_text,
-                            QString::number(s.stop_bits),
-                            s.stop_bits_text,
-                            QString::number(s.flow_control),
-                            s.flow_control_text,
-                            QString::number(s.local_echo) + QString::number(s.normal_mode)
-                                + QString::number(s.base64) + QString::number(s.hide_nsm) }
-            .join(QLatin1Char('|'));
+        const auto n = [](int i) { return QString::number(i); };
+        return QStringList({ n(s.baud), s.baud_text, n(s.data_bits), s.data_bits_text, n(s.parity),
+                             s.parity_text, n(s.stop_bits), s.stop_bits_text, n(s.flow_control),
+                             s.flow_control_text,
+                             n(s.local_echo) + n(s.normal_mode) + n(s.base64) + n(s.hide_nsm) })
+            .join('|');
     };
     QPointer<SettingsDialog> dialog = new SettingsDialog;
     // The first item of every list and the form's check boxes; the rate
@@ -651,7 +491,7 @@ void TestWindow::settingsDialog()
     QCOMPARE(baud->currentText(), QStringLiteral("115200"));
 
     // Choices reach the record only through OK, which hides the dialog and
-    // leaves it alive; a second OK changes nothing.
+    // leaves it alive.
     dialog->show();
     child<QComboBox>(*dialog, "parityBox")->setCurrentIndex(3);
     child<QComboBox>(*dialog, "stopBitsBox")->setCurrentIndex(1);
@@ -664,13 +504,9 @@ void TestWindow::settingsDialog()
     QVERIFY(dialog && dialog->isHidden());
     const QString applied = QStringLiteral("115200|115200|8|8|5|Mark|3|1.5|2|XON/XOFF|0101");
     QCOMPARE(describe(dialog->serialSettings()), applied);
-    dialog->apply();
-    QCOMPARE(describe(dialog->serialSettings()), applied);
 
     // An item without a rate opens the box for typing, bounded by the
     // validator; typed text never becomes an item.
-    dialog->checkCustomBaudRatePolicy(0);
-    QVERIFY(!baud->isEditable());
     baud->addItem(QStringLiteral("Custom"));
     dialog->checkCustomBaudRatePolicy(1);
     QVERIFY(baud->isEditable());
