@@ -101,10 +101,10 @@ fuzz: deps-fuzz
 	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
 	$(foreach t,$(FUZZ_TARGETS),$(call run_fuzzer,$(t)))
 
-# Plants each fault of tests/mutants/faults.txt, one at a time, in a scratch
+# Plants each fault of tools/mutants/faults.txt, one at a time, in a scratch
 # copy of the tree and runs the suite against it; one line per fault, then
 # "caught K of N". Tens of minutes. MUTANTS=id,id,... plants only those;
 # KEEP=1 keeps the scratch folder with its logs.
 .PHONY: mutants
 mutants: deps
-	MUTANTS="$(MUTANTS)" KEEP="$(KEEP)" JOBS="$(JOBS)" tests/mutants/run.sh
+	MUTANTS="$(MUTANTS)" KEEP="$(KEEP)" JOBS="$(JOBS)" tools/mutants/run.sh
