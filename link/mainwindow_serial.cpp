@@ -19,6 +19,7 @@ namespace {
 // settled.
 constexpr int restart_after_open_ms = 500;
 
+#ifdef Q_OS_UNIX
 // Where the port's device node lives: a name that is not a path is one of
 // the system's device folder, as QSerialPort itself resolves it.
 QString deviceNode(const QString &port_name)
@@ -28,6 +29,7 @@ QString deviceNode(const QString &port_name)
         return port_name;
     return QStringLiteral("/dev/") + port_name;
 }
+#endif
 
 } // namespace
 
@@ -145,6 +147,7 @@ void MainWindow::readData()
 
 void MainWindow::handleError(QSerialPort::SerialPortError error)
 {
+#ifdef Q_OS_UNIX
     // An unplugged adapter hangs its line up: reads then find nothing and,
     // depending on what the last system call left behind, the port reports
     // a read error instead of a resource error, over and over. The device
@@ -154,6 +157,11 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
     const QString device = deviceNode(serial->portName());
     const bool adapter_gone
         = error == QSerialPort::ReadError && !device.isEmpty() && !QFileInfo::exists(device);
+#else
+    // Port names such as COM3 name no file; there the toolkit itself reports
+    // a lost adapter as a resource error, and a read error is only that.
+    const bool adapter_gone = false;
+#endif
     if (error != QSerialPort::ResourceError && !adapter_gone)
         return;
     if (!serial->isOpen())
