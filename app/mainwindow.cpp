@@ -177,14 +177,9 @@ void MainWindow::startNewLink()
     ++link_generation;
     st.sernix_identified = false;
     st.torvel_identified = false;
-    st.raw_mode = false;
-    st.tx_limit_off = false;
-    st.command_mode = false;
-    ui->initButtonConfigTab->setText(QStringLiteral("Initialise"));
-    ui->changeModeButton->setEnabled(true);
-    ui->tx_limitButtonConfigTab->setText(QStringLiteral("Switch TX Time Limit OFF"));
-    ui->tx_limitButtonDataTab->setText(QStringLiteral("TX Limit OFF"));
-    ui->dataStartStopButton->setText(QStringLiteral("CMD ON"));
+    setRawMode(false);
+    setTxLimitOff(false);
+    setCommandMode(false);
     ui->heartbeatLabelConfigTab->clear();
     ui->heartbeatLabelDataTab->clear();
 }

@@ -117,6 +117,11 @@ protected:
 private:
     void setStatusText(const QString &text);
     void startNewLink();
+    // Each value a gateway's replies (or the user's commands) set changes
+    // together with the buttons that show it.
+    void setRawMode(bool on);
+    void setTxLimitOff(bool off);
+    void setCommandMode(bool on);
     void afterOnThisLink(int ms, void (MainWindow::*slot)());
     void probeStep(int baud, const QString &text, int next_step_ms, void (MainWindow::*next)());
     void handOnWaitingTcpLines();

@@ -47,13 +47,34 @@ void MainWindow::start_stop_data()
 {
     if (!st.command_mode) {
         writeData(cmd::command_mode);
-        st.command_mode = true;
-        ui->dataStartStopButton->setText(QStringLiteral("CMD OFF"));
+        setCommandMode(true);
     } else {
         writeData(cmd::exit_command_mode);
-        st.command_mode = false;
-        ui->dataStartStopButton->setText(QStringLiteral("CMD ON"));
+        setCommandMode(false);
     }
+}
+
+void MainWindow::setCommandMode(bool on)
+{
+    st.command_mode = on;
+    ui->dataStartStopButton->setText(on ? QStringLiteral("CMD OFF") : QStringLiteral("CMD ON"));
+}
+
+void MainWindow::setRawMode(bool on)
+{
+    st.raw_mode = on;
+    ui->initButtonConfigTab->setText(on ? QStringLiteral("De-init") : QStringLiteral("Initialise"));
+    // The conversion mode of a RAW gateway changes only after De-init.
+    ui->changeModeButton->setEnabled(!on);
+}
+
+void MainWindow::setTxLimitOff(bool off)
+{
+    st.tx_limit_off = off;
+    ui->tx_limitButtonConfigTab->setText(off ? QStringLiteral("Switch TX Time Limit ON")
+                                             : QStringLiteral("Switch TX Time Limit OFF"));
+    ui->tx_limitButtonDataTab->setText(off ? QStringLiteral("TX Limit ON")
+                                           : QStringLiteral("TX Limit OFF"));
 }
 
 void MainWindow::de_init_Gateway()
@@ -179,18 +200,12 @@ void MainWindow::process_line(QByteArray buf)
     switch (classify(buf)) {
     case Reply::Status:
         if (isEmptyStatus(buf)) {
-            if (st.raw_mode) {
-                st.raw_mode = false;
-                ui->initButtonConfigTab->setText(QStringLiteral("Initialise"));
-                ui->changeModeButton->setEnabled(true);
-            }
+            if (st.raw_mode)
+                setRawMode(false);
             return;
         }
-        if (!st.raw_mode && st.conversion_mode == 15) {
-            st.raw_mode = true;
-            ui->initButtonConfigTab->setText(QStringLiteral("De-init"));
-            ui->changeModeButton->setEnabled(false);
-        }
+        if (!st.raw_mode && st.conversion_mode == 15)
+            setRawMode(true);
         // A sentence cut short keeps the labels as they were.
         if (const std::optional<StatusFields> fields = parseStatus(buf)) {
             setStatusText(statusOneLine(*fields));
@@ -203,17 +218,13 @@ void MainWindow::process_line(QByteArray buf)
         de_init_Gateway();
         break;
     case Reply::TxLimitOffAck:
-        st.tx_limit_off = true;
-        ui->tx_limitButtonConfigTab->setText(QStringLiteral("Switch TX Time Limit ON"));
-        ui->tx_limitButtonDataTab->setText(QStringLiteral("TX Limit ON"));
+        setTxLimitOff(true);
         break;
     case Reply::InitAck:
         afterOnThisLink(follow_up_delay_ms, &MainWindow::send_iso_request);
         break;
     case Reply::TxLimitOnAck:
-        st.tx_limit_off = false;
-        ui->tx_limitButtonConfigTab->setText(QStringLiteral("Switch TX Time Limit OFF"));
-        ui->tx_limitButtonDataTab->setText(QStringLiteral("TX Limit OFF"));
+        setTxLimitOff(false);
         break;
     case Reply::Devices:
     case Reply::Blacklist:
