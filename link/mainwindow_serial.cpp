@@ -138,8 +138,10 @@ void MainWindow::readData()
         return;
     QScopedValueRollback<bool> guard(reading_serial, true);
     const Console::Batch batch(console); // one insert into the console for all
+    // read() of what is there, not readAll(): readAll() takes a 16 KiB
+    // buffer for each of the adapter's few-byte packets and then shrinks it.
     while (serial->isOpen() && serial->bytesAvailable() > 0) {
-        const QList<QByteArray> lines = serial_framer.feed(serial->readAll());
+        const QList<QByteArray> lines = serial_framer.feed(serial->read(serial->bytesAvailable()));
         for (const QByteArray &line : lines)
             process_line(line);
     }

@@ -54,7 +54,8 @@ void MainWindow::readyRead()
 {
     if (!socket)
         return;
-    const QList<QByteArray> lines = tcp_framer.feed(socket->readAll());
+    // As on the serial link: exactly what is there, no 16 KiB buffer a read.
+    const QList<QByteArray> lines = tcp_framer.feed(socket->read(socket->bytesAvailable()));
     for (const QByteArray &line : lines) {
         // A full ring hands its oldest lines on first; none is overwritten.
         if (!st.tcp_line_ring.put(line)) {
