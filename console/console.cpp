@@ -25,6 +25,12 @@ constexpr int max_blocks = 100;
 // text keeps coming it goes in, and the pane is repainted, once a frame of
 // this length; text after a quiet spell goes in at once.
 constexpr int frame_ms = 40;
+// Lines that pass faster than anyone can read them (each stays in view for
+// less than reading_ms) make a blur however often the pane moves; then it
+// moves a page at a time, once a frame of flood_frame_ms, at well under half
+// the cost. The newest line is still on screen within that frame.
+constexpr int reading_ms = 250;
+constexpr int flood_frame_ms = 100;
 // After a quiet spell this many inserts may follow one another without
 // waiting out a frame, so that a line coming right after another (a status
 // sentence and a data line) is not held back either; a steady stream still
@@ -112,9 +118,27 @@ void Console::insertWaiting()
     dropWaitingBeyondPane();
     const QStringList texts = std::exchange(waiting, QStringList());
     waiting_size = 0;
-    for (const QString &text : texts)
+    int lines = 0;
+    for (const QString &text : texts) {
+        lines += lineEnds(text);
         insertNow(text);
-    paced_until = std::max(paced_until, pace_clock.elapsed()) + frame_ms;
+    }
+    const qint64 now = pace_clock.elapsed();
+    // The lines of this insert came in since the last one (a frame at
+    // least): at that rate, how long does a line stay in view?
+    const qint64 span = std::max<qint64>(now - last_insert_at, frame_ms);
+    const int in_view = std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
+    const bool flood = qint64(in_view) * span < qint64(lines) * reading_ms;
+    last_insert_at = now;
+    paced_until = std::max(paced_until, now) + (flood ? flood_frame_ms : frame_ms);
+}
+
+int Console::lineEnds(const QString &text)
+{
+    // CR LF, a lone CR and a lone LF each end one line, as in the document.
+    const int lf = text.count(QLatin1Char('\n'));
+    const int crlf = text.count(QLatin1String("\r\n"));
+    return lf + text.count(QLatin1Char('\r')) - crlf;
 }
 
 void Console::dropWaitingBeyondPane()
@@ -166,8 +190,10 @@ void Console::insertNow(const QString &text)
     if (bar_quiet)
         bar->setUpdatesEnabled(false);
     doc->setMaximumBlockCount(0);
-    QTextCursor end(doc);
-    end.movePosition(QTextCursor::End);
+    // Placed from the last block: a cursor moved there from the start would
+    // lay out the first line, which is out of view, on every insert.
+    QTextCursor end(doc->lastBlock());
+    end.movePosition(QTextCursor::EndOfBlock);
     end.insertText(text);
     dropOldestBlocks();
     doc->setMaximumBlockCount(max_blocks);

@@ -57,6 +57,7 @@ private:
     void insertWhenDue();
     void insertWaiting();
     void dropWaitingBeyondPane();
+    static int lineEnds(const QString &text);
     void insertNow(const QString &text);
     void dropOldestBlocks();
 
@@ -69,4 +70,5 @@ private:
     QTimer frame; // runs while waiting text is due to go in
     QElapsedTimer pace_clock;
     qint64 paced_until = 0; // pace_clock time by which the inserts so far are paid for
+    qint64 last_insert_at = 0; // pace_clock time of the last insert
 };

@@ -1,5 +1,6 @@
 // The traffic pane: the text it shows, the newest hundred lines in view,
-// input that never edits it, and repaints paced without losing a line.
+// input that never edits it, and repaints paced (a page at a time in a
+// flood) without losing a line.
 #include "console/console.h"
 
 #include "testsupport.h"
@@ -222,6 +223,23 @@ void TestConsole::repaintsArePacedAndNoneIsLost()
                  QStringLiteral("$PHLV,LINE,%1").arg(lines - 1));
     if (waited)
         QTRY_VERIFY(paints.count > during);
+
+    // A flood, lines far faster than anyone can read them, moves the pane a
+    // page at a time: at most ten times a second, every line still in.
+    QTest::qWait(300);
+    paints.count = 0;
+    clock.restart();
+    int sent = 0;
+    while (clock.elapsed() < 1000) {
+        for (int k = 0; k < 10; ++k)
+            console.showData(numbered(lines + sent++));
+        QTest::qWait(3);
+    }
+    const qint64 pages = clock.elapsed() / 100 + 3;
+    QVERIFY2(paints.count <= pages,
+             qPrintable(QString::asprintf("%d paints, %lld allowed", paints.count, pages)));
+    QTRY_COMPARE(console.document()->lastBlock().previous().text(),
+                 QStringLiteral("$PHLV,LINE,%1").arg(lines + sent - 1));
 }
 
 QTEST_MAIN(TestConsole)
