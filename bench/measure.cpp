@@ -95,6 +95,78 @@ qint64 otherProcessCpuNs(qint64 pid)
     return t < 0 ? -1 : t * tick_ns;
 }
 
+qint64 runNs(qint64 pid, const QByteArray &excluded)
+{
+    const QDir tasks(pid > 0 ? QStringLiteral("/proc/%1/task").arg(pid)
+                             : QStringLiteral("/proc/self/task"));
+    const QStringList tids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (tids.isEmpty())
+        return -1;
+    qint64 ns = 0;
+    for (const QString &tid : tids) {
+        const QString dir = tasks.filePath(tid);
+        if (!excluded.isEmpty() && taskNamed(dir, excluded))
+            continue;
+        // "time on a core, time waiting to run, time slices", in ns.
+        ns += readProcFile(dir + QStringLiteral("/schedstat")).split(' ').value(0).toLongLong();
+    }
+    return ns;
+}
+
+WindowedShare::WindowedShare(std::function<qint64()> sampler)
+    : sampler(std::move(sampler))
+{
+    timer.setInterval(1000);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, this, &WindowedShare::sample);
+}
+
+void WindowedShare::start()
+{
+    shares.clear();
+    ok = true;
+    wall0 = wall_last = steadyNs();
+    run0 = run_last = sampler();
+    ok = run0 >= 0;
+    timer.start();
+}
+
+void WindowedShare::sample()
+{
+    const qint64 wall = steadyNs();
+    const qint64 run = sampler();
+    if (run < 0) {
+        ok = false;
+        return;
+    }
+    shares.push_back(double(run - run_last) / double(wall - wall_last));
+    wall_last = wall;
+    run_last = run;
+}
+
+void WindowedShare::stop()
+{
+    timer.stop();
+    const qint64 run = sampler();
+    ok = ok && run >= 0;
+    whole = ok ? double(run - run0) / double(steadyNs() - wall0) : 0;
+}
+
+double WindowedShare::median() const
+{
+    if (shares.empty())
+        return 0;
+    std::vector<double> sorted = shares;
+    std::sort(sorted.begin(), sorted.end());
+    const size_t mid = sorted.size() / 2;
+    return sorted.size() % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
+}
+
+double WindowedShare::mean() const
+{
+    return whole;
+}
+
 qint64 residentBytes()
 {
     const QList<QByteArray> fields = readProcFile(QStringLiteral("/proc/self/statm")).split(' ');

@@ -31,6 +31,37 @@ qint64 threadsCpuNs(const QByteArray &name);
 // cannot be read. Clock-tick resolution.
 qint64 otherProcessCpuNs(qint64 pid);
 
+// Time on a core, as the scheduler counts it (ns resolution), of the live
+// threads of a process (`pid`, or this one for 0) other than those named
+// `excluded`; -1 when it cannot be read.
+qint64 runNs(qint64 pid, const QByteArray &excluded = QByteArray());
+
+// A CPU share taken in 1 s windows, from a sampler such as runNs(). On a
+// virtual machine a stretch of the host's own work is charged to whichever
+// thread it interrupted, in bursts that make a 10 s figure wander by a
+// factor of two; the median of the windows leaves the bursts out, the mean
+// keeps them. Both are reported.
+class WindowedShare : public QObject
+{
+public:
+    explicit WindowedShare(std::function<qint64()> sampler);
+    void start();
+    void stop();
+    bool valid() const { return ok && !shares.empty(); }
+    double median() const;
+    double mean() const;
+    int windows() const { return int(shares.size()); }
+
+private:
+    void sample();
+    std::function<qint64()> sampler;
+    QTimer timer;
+    qint64 wall_last = 0, run_last = 0, wall0 = 0, run0 = 0;
+    std::vector<double> shares;
+    double whole = 0;
+    bool ok = true;
+};
+
 // Resident set of the process, in bytes.
 qint64 residentBytes();
 
