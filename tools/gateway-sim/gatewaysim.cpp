@@ -20,6 +20,15 @@ struct GatewaySimulator::Core
     QObject *root = nullptr; // parent of the link and the brain
     GatewayBrain *brain = nullptr;
 
+    // Runs f in the simulator's thread without waiting for it.
+    template<typename F> void post(F &&f)
+    {
+        if (QThread::currentThread() == &thread || !thread.isRunning())
+            f();
+        else
+            QMetaObject::invokeMethod(context, std::forward<F>(f), Qt::QueuedConnection);
+    }
+
     template<typename F> auto run(F &&f) -> decltype(f())
     {
         using R = decltype(f());
@@ -303,7 +312,9 @@ void TorvelSimulator::sendRaw(const QByteArray &bytes)
 
 void TorvelSimulator::flood(quint64 first_seq, quint64 count)
 {
-    d->run([this, first_seq, count] { m_link->flood(first_seq, count); });
+    // Not waited for: the first megabyte is written at once, and a caller
+    // that waited would be kept from its own event loop meanwhile.
+    d->post([this, first_seq, count] { m_link->flood(first_seq, count); });
 }
 
 bool TorvelSimulator::floodDone() const
