@@ -115,33 +115,23 @@ void Console::insertWhenDue()
 
 void Console::insertWaiting()
 {
-    dropWaitingBeyondPane();
+    const int lines = dropWaitingBeyondPane();
     const QStringList texts = std::exchange(waiting, QStringList());
     waiting_size = 0;
-    int lines = 0;
-    for (const QString &text : texts) {
-        lines += lineEnds(text);
+    for (const QString &text : texts)
         insertNow(text);
-    }
     const qint64 now = pace_clock.elapsed();
     // The lines of this insert came in since the last one (a frame at
     // least): at that rate, how long does a line stay in view?
     const qint64 span = std::max<qint64>(now - last_insert_at, frame_ms);
-    const int in_view = std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
+    const int in_view
+        = std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
     const bool flood = qint64(in_view) * span < qint64(lines) * reading_ms;
     last_insert_at = now;
     paced_until = std::max(paced_until, now) + (flood ? flood_frame_ms : frame_ms);
 }
 
-int Console::lineEnds(const QString &text)
-{
-    // CR LF, a lone CR and a lone LF each end one line, as in the document.
-    const int lf = text.count(QLatin1Char('\n'));
-    const int crlf = text.count(QLatin1String("\r\n"));
-    return lf + text.count(QLatin1Char('\r')) - crlf;
-}
-
-void Console::dropWaitingBeyondPane()
+int Console::dropWaitingBeyondPane()
 {
     // The pane ends up with the text after the last max_blocks line ends;
     // what comes before them would be inserted only to be removed again.
@@ -159,15 +149,16 @@ void Console::dropWaitingBeyondPane()
             // Kept from this line end on, which ends whatever line the pane
             // shows last.
             if (i == 0 && j == 0)
-                return;
+                return ends;
             waiting.erase(waiting.begin(), waiting.begin() + i);
             waiting.first().remove(0, j);
             waiting_size = 0;
             for (const QString &kept : qAsConst(waiting))
                 waiting_size += kept.size();
-            return;
+            return ends;
         }
     }
+    return ends;
 }
 
 void Console::insertNow(const QString &text)

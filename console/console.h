@@ -56,8 +56,8 @@ protected:
 private:
     void insertWhenDue();
     void insertWaiting();
-    void dropWaitingBeyondPane();
-    static int lineEnds(const QString &text);
+    // Returns the line ends in what still waits (max_blocks at most).
+    int dropWaitingBeyondPane();
     void insertNow(const QString &text);
     void dropOldestBlocks();
 
