@@ -41,9 +41,11 @@ qint64 statTicks(const QByteArray &stat)
     return fields.at(utime).toLongLong() + fields.at(stime).toLongLong();
 }
 
-QStringList taskDirs()
+// The /proc folders of the threads of a process (this one for 0).
+QStringList taskDirs(qint64 pid = 0)
 {
-    const QDir tasks(QStringLiteral("/proc/self/task"));
+    const QDir tasks(pid > 0 ? QStringLiteral("/proc/%1/task").arg(pid)
+                             : QStringLiteral("/proc/self/task"));
     QStringList dirs;
     for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         dirs << tasks.filePath(tid);
@@ -97,14 +99,11 @@ qint64 otherProcessCpuNs(qint64 pid)
 
 qint64 runNs(qint64 pid, const QByteArray &excluded)
 {
-    const QDir tasks(pid > 0 ? QStringLiteral("/proc/%1/task").arg(pid)
-                             : QStringLiteral("/proc/self/task"));
-    const QStringList tids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    if (tids.isEmpty())
+    const QStringList dirs = taskDirs(pid);
+    if (dirs.isEmpty())
         return -1;
     qint64 ns = 0;
-    for (const QString &tid : tids) {
-        const QString dir = tasks.filePath(tid);
+    for (const QString &dir : dirs) {
         if (!excluded.isEmpty() && taskNamed(dir, excluded))
             continue;
         // "time on a core, time waiting to run, time slices", in ns.
@@ -124,10 +123,9 @@ WindowedShare::WindowedShare(std::function<qint64()> sampler)
 void WindowedShare::start()
 {
     shares.clear();
-    ok = true;
-    wall0 = wall_last = steadyNs();
-    run0 = run_last = sampler();
-    ok = run0 >= 0;
+    wall_last = steadyNs();
+    run_last = sampler();
+    ok = run_last >= 0;
     timer.start();
 }
 
@@ -147,9 +145,6 @@ void WindowedShare::sample()
 void WindowedShare::stop()
 {
     timer.stop();
-    const qint64 run = sampler();
-    ok = ok && run >= 0;
-    whole = ok ? double(run - run0) / double(steadyNs() - wall0) : 0;
 }
 
 double WindowedShare::median() const
@@ -160,11 +155,6 @@ double WindowedShare::median() const
     std::sort(sorted.begin(), sorted.end());
     const size_t mid = sorted.size() / 2;
     return sorted.size() % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
-}
-
-double WindowedShare::mean() const
-{
-    return whole;
 }
 
 qint64 residentBytes()

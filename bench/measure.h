@@ -39,8 +39,8 @@ qint64 runNs(qint64 pid, const QByteArray &excluded = QByteArray());
 // A CPU share taken in 1 s windows, from a sampler such as runNs(). On a
 // virtual machine a stretch of the host's own work is charged to whichever
 // thread it interrupted, in bursts that make a 10 s figure wander by a
-// factor of two; the median of the windows leaves the bursts out, the mean
-// keeps them. Both are reported.
+// factor of two; the median of the windows leaves the bursts out, a mean
+// over the stretch (CpuShare) keeps them.
 class WindowedShare : public QObject
 {
 public:
@@ -49,16 +49,13 @@ public:
     void stop();
     bool valid() const { return ok && !shares.empty(); }
     double median() const;
-    double mean() const;
-    int windows() const { return int(shares.size()); }
 
 private:
     void sample();
     std::function<qint64()> sampler;
     QTimer timer;
-    qint64 wall_last = 0, run_last = 0, wall0 = 0, run0 = 0;
+    qint64 wall_last = 0, run_last = 0;
     std::vector<double> shares;
-    double whole = 0;
     bool ok = true;
 };
 

@@ -307,7 +307,6 @@ bool tcpBusRate(std::vector<Row> &rows)
     return true;
 }
 
-// A child process that is ended, if still running, with this object.
 // Children still running when the bench is stopped (Ctrl+C, kill): CuteCom
 // left behind keeps a third of a core busy and spoils every figure taken
 // after it, so they are killed on the way out.
@@ -324,6 +323,7 @@ extern "C" void killChildrenAndExit(int sig)
     std::raise(sig);
 }
 
+// A child process that is ended, if still running, with this object.
 struct Child : QProcess
 {
     Child()
