@@ -294,16 +294,16 @@ bool tcpBusRate(std::vector<Row> &rows)
     stall.start();
     runFor(measure_ms);
     stall.stop();
-    rows.push_back(
-        { figure,
-          QStringLiteral("%1; %2 lines taken in 10 s, %3 console repaints/s; "
-                         "longest stall %4 ms")
-              .arg(shareText(share))
-              .arg(sent)
-              .arg(repaints / 10)
-              .arg(stall.longestMs(), 0, 'f', 1),
-          QStringLiteral("<= 5% of one core, no stall > 50 ms"),
-          verdict(share.median <= 0.05 && stall.longestMs() <= 50), commandFor("tcp-bus-rate") });
+    rows.push_back({ figure,
+                     QStringLiteral("%1; %2 lines taken in 10 s, %3 console repaints/s; "
+                                    "longest stall %4 ms")
+                         .arg(shareText(share))
+                         .arg(sent)
+                         .arg(repaints / 10)
+                         .arg(stall.longestMs(), 0, 'f', 1),
+                     QStringLiteral("<= 5% of one core, no stall > 50 ms"),
+                     verdict(share.median <= 0.05 && stall.longestMs() <= 50),
+                     commandFor("tcp-bus-rate") });
     return true;
 }
 
@@ -526,18 +526,19 @@ bool serialLineRate(std::vector<Row> &rows)
     const quint64 count = sim.nextSequence() - first;
     const std::vector<quint64> seqs = sequencesInLog(log_path);
     const OrderCheck c = checkOrder(seqs, first, count);
-    rows.push_back({ figure,
-                     QStringLiteral("%1; logging on; %2 frames, %3/s; %4 console "
-                                    "repaints/s; %5 lost, %6 out of order")
-                         .arg(shareText(share))
-                         .arg(count)
-                         .arg(double(count) / flow_s, 0, 'f', 0)
-                         .arg(repaints / 10)
-                         .arg(c.lost)
-                         .arg(c.out_of_order),
-                     QStringLiteral("<= 3% of one core, 0 lost"),
-                     verdict(share.median <= 0.03 && c.lost == 0 && c.out_of_order == 0 && count > 0),
-                     commandFor("serial-230400") });
+    rows.push_back(
+        { figure,
+          QStringLiteral("%1; logging on; %2 frames, %3/s; %4 console "
+                         "repaints/s; %5 lost, %6 out of order")
+              .arg(shareText(share))
+              .arg(count)
+              .arg(double(count) / flow_s, 0, 'f', 0)
+              .arg(repaints / 10)
+              .arg(c.lost)
+              .arg(c.out_of_order),
+          QStringLiteral("<= 3% of one core, 0 lost"),
+          verdict(share.median <= 0.03 && c.lost == 0 && c.out_of_order == 0 && count > 0),
+          commandFor("serial-230400") });
 
     // The peer, right after, so that the ratio comes from one run.
     std::fprintf(stderr, "measuring CuteCom on the same stream...\n");
@@ -560,8 +561,7 @@ bool serialLineRate(std::vector<Row> &rows)
                          .arg(ratio, 0, 'f', 2)
                          .arg(mean_ratio, 0, 'f', 2),
                      QStringLiteral("tool <= 0.5 x CuteCom"),
-                     verdict(peer->median > 0 && ratio <= 0.5),
-                     commandFor("serial-230400") });
+                     verdict(peer->median > 0 && ratio <= 0.5), commandFor("serial-230400") });
     return true;
 }
 
