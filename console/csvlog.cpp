@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 
 #include <cstring>
@@ -35,9 +36,15 @@ std::unique_ptr<QTemporaryFile> makeSpool()
 {
     // The system's temporary folder, or the usual one when the
     // environment names a folder that is not there.
+#ifdef Q_OS_WIN
+    const QString usual = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/Temp");
+#else
+    const QString usual = QStringLiteral("/tmp");
+#endif
     QStringList folders{ QDir::tempPath() };
-    if (!folders.contains(QStringLiteral("/tmp")))
-        folders << QStringLiteral("/tmp");
+    if (!folders.contains(usual))
+        folders << usual;
     for (const QString &folder : folders) {
         auto file = std::make_unique<SpoolFile>(folder + QStringLiteral("/tavix-log-XXXXXX.spool"));
         if (file->openUnbuffered())
@@ -114,7 +121,10 @@ CsvLog::Save CsvLog::writeTo(const QString &file_name, QString *error)
             *error = text;
         return why;
     };
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate))
+    // Binary: the file holds the lines' own bytes on every system. Text
+    // mode would turn each line feed into CR LF on Windows, so that a line
+    // that came with CR LF would end CR CR LF CR LF there.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return fail(Save::TargetFailed, out.errorString());
 
     if (spooled > 0) {

@@ -11,11 +11,13 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 // Lines as the gateways send them, and the tool's restart sequence.
 namespace wire {
@@ -98,6 +100,7 @@ public:
     QByteArray bytes;
 };
 
+#ifdef Q_OS_UNIX
 // A pseudo-terminal whose slave the tool opens as its serial port; the test
 // reads what the tool writes on the master side.
 class Pty
@@ -138,6 +141,7 @@ public:
     int master = -1;
     QString path;
 };
+#endif
 
 // Cancels every modal box or file dialog the tool opens (from within its
 // nested event loop) and records its title, parent and text: for a file

@@ -89,13 +89,10 @@ private:
 
 void TestWindow::shellPagesAndNewProduct()
 {
-    Pty pty;
     LoopbackPeer peer;
     MainWindow &w = *new MainWindow; // closed and deleted at the end
-    w.setPortLister(adapterAt(pty.path));
     w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), peer.server.serverPort());
     auto *pages = child<QStackedWidget>(w, "stackedWidget");
-    auto *port = w.findChild<QSerialPort *>();
 
     // The form leaves page 2 current; the window starts on page 0.
     QCOMPARE(pages->currentIndex(), 0);
@@ -108,6 +105,26 @@ void TestWindow::shellPagesAndNewProduct()
     child<QAction>(w, "actionAbout")->trigger();
     QCOMPARE(closer.parents, QList<QWidget *>{ &w });
     QCOMPARE(closer.titles, QStringList{ "About Tavix Gateway Tool v1.1 by Halvane" });
+
+    // Choosing a product starts afresh.
+    const auto startsClean = [&w] {
+        const WindowState &st = w.state();
+        return !st.raw_mode && !st.tx_limit_off && !st.command_mode
+            && textOf<QPushButton>(w, "initButtonConfigTab") == "Initialise"
+            && child<QPushButton>(w, "changeModeButton")->isEnabled()
+            && textOf<QPushButton>(w, "tx_limitButtonConfigTab") == "Switch TX Time Limit OFF"
+            && textOf<QPushButton>(w, "tx_limitButtonDataTab") == "TX Limit OFF"
+            && textOf<QPushButton>(w, "dataStartStopButton") == "CMD ON"
+            && textOf<QLabel>(w, "heartbeatLabelConfigTab").isEmpty()
+            && textOf<QLabel>(w, "heartbeatLabelDataTab").isEmpty();
+    };
+
+#ifdef Q_OS_UNIX
+    // A pseudo-terminal stands in for the Sernix's adapter; Windows has
+    // none, and the serial link is tried there by hand.
+    Pty pty;
+    w.setPortLister(adapterAt(pty.path));
+    auto *port = w.findChild<QSerialPort *>();
 
     // Going back closes the port and shows the prompt.
     w.loadSernix();
@@ -133,27 +150,18 @@ void TestWindow::shellPagesAndNewProduct()
     // Choosing a product again starts afresh, and the rate switch and the
     // address-claim request still pending come to nothing: the new probe
     // stays at 4800 baud and its port hears only the restart sequence.
-    const auto startsClean = [&w] {
-        const WindowState &st = w.state();
-        return !st.raw_mode && !st.tx_limit_off && !st.command_mode
-            && textOf<QPushButton>(w, "initButtonConfigTab") == "Initialise"
-            && child<QPushButton>(w, "changeModeButton")->isEnabled()
-            && textOf<QPushButton>(w, "tx_limitButtonConfigTab") == "Switch TX Time Limit OFF"
-            && textOf<QPushButton>(w, "tx_limitButtonDataTab") == "TX Limit OFF"
-            && textOf<QPushButton>(w, "dataStartStopButton") == "CMD ON"
-            && textOf<QLabel>(w, "heartbeatLabelConfigTab").isEmpty()
-            && textOf<QLabel>(w, "heartbeatLabelDataTab").isEmpty();
-    };
     QVERIFY(!pty.readAvailable(100).isEmpty());
     w.loadSernix();
     QVERIFY(startsClean());
     QTest::qWait(800);
     QCOMPARE(int(port->baudRate()), 4800);
     QCOMPARE(pty.readAvailable(), wire::restart);
+#endif
 
     // The same when the Torvel is chosen.
-    feed(w, { wire::sernix_15, wire::status });
-    QVERIFY(w.state().raw_mode);
+    feed(w, { wire::sernix_15, wire::status, "$PHLV,ACK,TX_LIMIT,OFF\r\n" });
+    child<QPushButton>(w, "dataStartStopButton")->click();
+    QVERIFY(w.state().raw_mode && w.state().tx_limit_off && w.state().command_mode);
     w.loadTorvel();
     QVERIFY(startsClean());
 
@@ -408,13 +416,33 @@ void TestWindow::logFileButtonAndFailedSaves()
     t.log({}, { "log.csv" });
     QCOMPARE(fileBytes("log.csv"), QByteArray());
 
+    // Two long logs in a row, each more than waits in memory: the second
+    // file holds the second log's lines only.
+    for (const char *name : { "long1.csv", "long2.csv" }) {
+        QList<QByteArray> input;
+        QByteArray expected;
+        for (int i = 0; i < 4000; ++i) {
+            input << "$PHLV," + QByteArray(name) + ',' + QByteArray::number(i) + "\r\n";
+            expected += input.last() + '\n';
+        }
+        t.log(input, { name });
+        QCOMPARE(fileBytes(name), expected);
+    }
+
     // A save that fails (no such folder, a full device, and a log so large
     // that the failure comes in the middle of the copy) says why and offers
     // another name; giving up discards the log, and the next starts empty.
-    const QList<std::tuple<QString, int, int>> failures = { { "no-such-folder/log.csv", 3, ENOENT },
-                                                            { "/dev/full", 3, ENOSPC },
-                                                            { "/dev/full", 20000, ENOSPC } };
-    for (const auto &[bad, count, error] : failures) {
+    // The reason is the system's own words, whatever its language.
+    QFile missing(QStringLiteral("no-such-folder/log.csv"));
+    QVERIFY(!missing.open(QIODevice::WriteOnly));
+    QList<std::tuple<QString, int, QString>> failures
+        = { { missing.fileName(), 3, missing.errorString() } };
+#ifdef Q_OS_UNIX
+    const QString no_space = QString::fromLocal8Bit(std::strerror(ENOSPC));
+    failures << std::make_tuple(QStringLiteral("/dev/full"), 3, no_space)
+             << std::make_tuple(QStringLiteral("/dev/full"), 20000, no_space);
+#endif
+    for (const auto &[bad, count, reason] : failures) {
         QList<QByteArray> input;
         QByteArray expected;
         for (int i = 0; i < count; ++i) {
@@ -427,7 +455,7 @@ void TestWindow::logFileButtonAndFailedSaves()
         QCOMPARE(t.asked, 2);
         QCOMPARE(boxes.titles, QStringList{ QStringLiteral("Error saving CSV file") });
         for (const QString &part :
-             { QString::fromLocal8Bit(std::strerror(error)), bad, QStringLiteral("another file") })
+             { reason, QDir::toNativeSeparators(bad), QStringLiteral("another file") })
             QVERIFY2(boxes.texts.first().contains(part), qPrintable(boxes.texts.first()));
         QCOMPARE(fileBytes("good.csv"), expected);
         t.log(input, { bad });
