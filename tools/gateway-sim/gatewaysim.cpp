@@ -270,10 +270,10 @@ TorvelSimulator::~TorvelSimulator()
     });
 }
 
-bool TorvelSimulator::start(quint16 port)
+bool TorvelSimulator::start(quint16 port, const QHostAddress &address)
 {
-    return d->run([this, port] {
-        if (!m_link->listen(port))
+    return d->run([this, port, address] {
+        if (!m_link->listen(port, address))
             return false;
         d->brain->start();
         return true;

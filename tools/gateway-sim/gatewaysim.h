@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -153,8 +154,9 @@ public:
     explicit TorvelSimulator(int mode = 3, QObject *parent = nullptr);
     ~TorvelSimulator() override;
 
-    // Listens on 127.0.0.1 only; port 0 picks a free one.
-    bool start(quint16 port = 0);
+    // Listens on 127.0.0.1 unless told otherwise; port 0 picks a free one.
+    bool start(quint16 port = 0,
+               const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
     quint16 port() const;
     // Stops listening and closes the client's connection.
     void stop();

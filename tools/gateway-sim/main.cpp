@@ -133,6 +133,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption port_opt(QStringLiteral("port"),
                                       QStringLiteral("torvel: TCP port (default: any free)."),
                                       QStringLiteral("N"), QStringLiteral("0"));
+    // Only for a network namespace of one's own whose loopback holds the
+    // Torvel's address, so that the tool itself can dial it.
+    const QCommandLineOption address_opt(
+        QStringLiteral("address"),
+        QStringLiteral("torvel: the local address to listen on (default: 127.0.0.1)."),
+        QStringLiteral("IP"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption status_opt(QStringLiteral("status-ms"),
                                         QStringLiteral("Status sentence period, 0 for none."),
                                         QStringLiteral("N"), QStringLiteral("1000"));
@@ -141,7 +147,8 @@ int main(int argc, char *argv[])
                                       QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption verbose_opt(QStringLiteral("verbose"),
                                          QStringLiteral("Log received and sent lines to stderr."));
-    parser.addOptions({ mode_opt, link_opt, port_opt, status_opt, rate_opt, verbose_opt });
+    parser.addOptions(
+        { mode_opt, link_opt, port_opt, address_opt, status_opt, rate_opt, verbose_opt });
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
@@ -165,6 +172,9 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("bad --port"));
     if (!sernix && parser.isSet(link_opt))
         return fail(QStringLiteral("--link is for the sernix only"));
+    const QHostAddress address(parser.value(address_opt));
+    if (address.isNull())
+        return fail(QStringLiteral("bad --address"));
 
     if (!quitOnSignals(app))
         return fail(QStringLiteral("cannot install signal handlers"));
@@ -185,8 +195,8 @@ int main(int argc, char *argv[])
     } else {
         auto *t = new gatewaysim::TorvelSimulator(mode);
         sim.reset(t);
-        if (!t->start(quint16(port)))
-            return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port));
+        if (!t->start(quint16(port), address))
+            return fail(QStringLiteral("cannot listen on %1:%2").arg(address.toString()).arg(port));
         std::printf("%u\n", unsigned(t->port()));
     }
     std::fflush(stdout);

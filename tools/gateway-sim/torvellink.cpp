@@ -65,11 +65,11 @@ TorvelLink::TorvelLink(WriteTimes *times, QObject *parent)
     connect(m_server, &QTcpServer::newConnection, this, &TorvelLink::onNewConnection);
 }
 
-bool TorvelLink::listen(quint16 port)
+bool TorvelLink::listen(quint16 port, const QHostAddress &address)
 {
     if (m_server->isListening())
         return true;
-    return m_server->listen(QHostAddress::LocalHost, port);
+    return m_server->listen(address, port);
 }
 
 quint16 TorvelLink::port() const

@@ -3,6 +3,7 @@
 #include "gatewaybrain.h"
 #include "linesplitter.h"
 
+#include <QHostAddress>
 #include <QMutex>
 #include <QObject>
 
@@ -43,7 +44,7 @@ public:
     TorvelLink(WriteTimes *times, QObject *parent = nullptr);
 
     void setBrain(GatewayBrain *brain) { m_brain = brain; }
-    bool listen(quint16 port);
+    bool listen(quint16 port, const QHostAddress &address);
     quint16 port() const;
     void stop();
 
