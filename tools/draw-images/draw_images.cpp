@@ -11,10 +11,18 @@
 //
 // The first argument is the folder for the product pictures (default: the
 // current folder), the second the folder for the icons (default: the first).
+//
+// The Windows icon, packaging/windows/tavix-gateway-tool.ico, packs the icon
+// PNG files as they are, one entry a size:
+//
+//   /tmp/draw-images-build/draw-images --ico packaging/icons
+//   packaging/windows/tavix-gateway-tool.ico
 // The lettering uses "Nimbus Sans" (falling back to "DejaVu Sans"); the output
 // is committed, so the tool itself never depends on these fonts.
 
+#include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -24,10 +32,14 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <array>
 #include <cstdio>
 #include <vector>
 
 namespace {
+
+// The hicolor sizes the icon is drawn in.
+constexpr std::array<int, 6> icon_sizes{ 16, 32, 48, 64, 128, 256 };
 
 const QColor accent(0xf2, 0x8c, 0x28); // the maker's orange
 
@@ -615,17 +627,56 @@ bool draw(const QString &path, QSize size, void (*paint)(QPainter &))
     return true;
 }
 
+// An .ico file whose entries are the PNG files of the icon, which Windows
+// reads as they are (since Vista); no pixel is drawn again.
+bool packIco(const QDir &icons, const QString &path)
+{
+    QList<QByteArray> pngs;
+    for (int size : icon_sizes) {
+        QFile png(icons.filePath(QStringLiteral("tavix-gateway-tool-%1.png").arg(size)));
+        if (!png.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "cannot read %s\n", qPrintable(png.fileName()));
+            return false;
+        }
+        pngs << png.readAll();
+    }
+    QByteArray ico;
+    QDataStream out(&ico, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << quint16(0) << quint16(1) << quint16(pngs.size()); // reserved, icon, count
+    quint32 offset = 6 + 16 * quint32(pngs.size());
+    for (int i = 0; i < pngs.size(); ++i) {
+        const int size = icon_sizes[size_t(i)];
+        // A side of 256 is written as 0; no palette, one plane, 32 bits.
+        out << quint8(size % 256) << quint8(size % 256) << quint8(0) << quint8(0) << quint16(1)
+            << quint16(32) << quint32(pngs.at(i).size()) << offset;
+        offset += quint32(pngs.at(i).size());
+    }
+    for (const QByteArray &png : pngs)
+        ico += png;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(ico) != ico.size()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("wrote %s (%d sizes)\n", qPrintable(path), int(pngs.size()));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "--ico") == 0)
+        return packIco(QDir(QString::fromLocal8Bit(argv[2])), QString::fromLocal8Bit(argv[3])) ? 0
+                                                                                               : 1;
     QFont::insertSubstitution(QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans"));
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
     const QDir iconsOut(argc > 2 ? QString::fromLocal8Bit(argv[2]) : out.path());
     bool ok = draw(out.filePath(QStringLiteral("sernix.png")), QSize(217, 217), sernix)
         && draw(out.filePath(QStringLiteral("torvel.png")), QSize(283, 217), torvel);
-    for (int size : { 16, 32, 48, 64, 128, 256 }) {
+    for (int size : icon_sizes) {
         const QString name = QStringLiteral("tavix-gateway-tool-%1.png").arg(size);
         ok = ok && draw(iconsOut.filePath(name), QSize(size, size), icon);
     }
