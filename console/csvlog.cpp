@@ -35,16 +35,22 @@ bool isAscii(const char *data, int size)
 std::unique_ptr<QTemporaryFile> makeSpool()
 {
     // The system's temporary folder, or the usual one when the
-    // environment names a folder that is not there.
+    // environment names a folder that is not there. Windows takes TMP
+    // before TEMP, and both as a rule name its own per-user folder.
 #ifdef Q_OS_WIN
-    const QString usual = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/Temp");
+    const QStringList usual{
+        QDir::fromNativeSeparators(qEnvironmentVariable("TEMP")),
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+            + QStringLiteral("/Temp"),
+    };
 #else
-    const QString usual = QStringLiteral("/tmp");
+    const QStringList usual{ QStringLiteral("/tmp") };
 #endif
     QStringList folders{ QDir::tempPath() };
-    if (!folders.contains(usual))
-        folders << usual;
+    for (const QString &folder : usual) {
+        if (!folder.isEmpty() && !folders.contains(folder))
+            folders << folder;
+    }
     for (const QString &folder : folders) {
         auto file = std::make_unique<SpoolFile>(folder + QStringLiteral("/tavix-log-XXXXXX.spool"));
         if (file->openUnbuffered())
