@@ -385,7 +385,7 @@ void TestWindow::logFileButtonAndFailedSaves()
         "$PHLV,SHOW_BLACKLIST\r\n",
         "$PHLV,ACK,TX_LIMIT,ON\r\n",
     };
-    const QByteArray golden = fileBytes(QStringLiteral(TAVIX_TEST_DATA_DIR "/log-golden.csv"));
+    const QByteArray golden = fileBytes(QStringLiteral(":/data/log-golden.csv"));
     TcpWindow t;
     t.w.process_line(wire::torvel_3);
     auto *b = child<QPushButton>(t.w, "logStartStopButton");
@@ -485,6 +485,11 @@ void TestWindow::closingAndDefaultDialog()
 
     // The real dialog, seen from its own event loop, then cancelled: the
     // name proposed lands in the working folder; the filter shows CSV files.
+#ifdef Q_OS_WIN
+    // Windows' own dialog is no widget of the process, and cannot be
+    // cancelled from inside it.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+#endif
     MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
