@@ -62,7 +62,13 @@ MainWindow::MainWindow(QWidget *parent)
     ui->statusBar->addWidget(statusLabel, 0);
     ui->dataBox->addWidget(console, 0);
     console->setEnabled(true);
+#ifdef Q_OS_WIN
+    // Windows' "Courier" is a bitmap font of three sizes; its scalable
+    // Courier is "Courier New", which other systems know as "Courier" too.
+    QFont console_font(QStringLiteral("Courier New"), 8, QFont::Light, true);
+#else
     QFont console_font(QStringLiteral("Courier"), 8, QFont::Light, true);
+#endif
     // The gateways' sentences are plain ASCII, which looks the same without
     // a pass through the text shaper; skipping it takes a tenth off the
     // cost of every line on a busy link. Scripts that need shaping still
