@@ -108,3 +108,29 @@ fuzz: deps-fuzz
 .PHONY: mutants
 mutants: deps
 	MUTANTS="$(MUTANTS)" KEEP="$(KEEP)" JOBS="$(JOBS)" tools/mutants/run.sh
+
+# The Windows build, cross-compiled here with MinGW-w64: the tool, the zip
+# build-windows/tavix-gateway-tool-<version>-win64.zip and the installer
+# build-windows/tavix-gateway-tool-<version>-setup.exe. The first run builds
+# Qt for Windows into a cache outside the tree (about half an hour on two
+# cores; packaging/windows/build-qt.sh says where its sources come from and
+# which variables name others); later runs reuse it.
+WINDOWS_BUILD_DIR ?= build-windows
+.PHONY: deps-windows windows windows-test
+deps-windows:
+	@scripts/install-deps.sh windows
+
+windows: deps-windows
+	qt=$$(JOBS=$(JOBS) packaging/windows/build-qt.sh) && \
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/packaging/windows/toolchain-mingw64.cmake \
+		-DTAVIX_QT_PREFIX="$$qt" $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
+	cmake --build $(WINDOWS_BUILD_DIR) --target windows-dist
+
+# Under Wine and Xvfb: the test programs that need no pseudo-terminal, the
+# installer, the installed tool's selection page, and (as root, in a network
+# namespace of its own) the tool connected to the simulated Torvel.
+# Screenshots land in build-windows/screenshots/.
+windows-test: windows build
+	packaging/windows/windows-test.sh $(WINDOWS_BUILD_DIR) $(BUILD_DIR)

@@ -8,6 +8,8 @@
 #   test         what the test suite needs beyond the build (the package checks)
 #   screenshots  Xvfb and ImageMagick, for the README's screenshots
 #   fuzz         clang and its sanitizer runtime, for `make fuzz`
+#   windows      the MinGW-w64 cross compiler, NSIS, Wine and what `make
+#                windows` and `make windows-test` need besides
 #
 # As root it calls apt-get itself, otherwise through sudo; a user with
 # neither is told what to run as root.
@@ -25,6 +27,10 @@ for extra in "$@"; do
     test) packages+=(file lintian appstream desktop-file-utils) ;;
     screenshots) packages+=(xvfb xauth imagemagick x11-utils) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    # dpkg-dev unpacks Debian's Qt sources; fonts-wine gives Wine the
+    # fonts Windows has (without it every text falls back to a serif).
+    windows) packages+=(g++-mingw-w64-x86-64-posix nsis wine wine64 fonts-wine fonts-liberation dpkg-dev xz-utils
+        perl xvfb xauth imagemagick x11-utils xdotool iproute2 tesseract-ocr) ;;
     *)
         echo "install-deps: unknown set '$extra'" >&2
         exit 2
