@@ -6,6 +6,7 @@
 #include "protocol/modes.h"
 #include "settings/settingsdialog.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFileDialog>
 #include <QIcon>
@@ -166,7 +167,16 @@ void MainWindow::setSaveNameAsker(SaveNameAsker asker)
 
 void MainWindow::setStatusText(const QString &text)
 {
+    // The label tells screen readers of its new text itself.
     statusLabel->setText(text);
+}
+
+void MainWindow::setStatusAlert(const QString &text)
+{
+    setStatusText(text);
+    // A failure is worth interrupting for, wherever the user is.
+    QAccessibleEvent alert(statusLabel, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 void MainWindow::startNewLink()

@@ -116,6 +116,7 @@ protected:
 
 private:
     void setStatusText(const QString &text);
+    void setStatusAlert(const QString &text);
     void startNewLink();
     // Each value a gateway's replies (or the user's commands) set changes
     // together with the buttons that show it.
