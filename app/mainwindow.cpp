@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/accessibility.h"
 #include "console/console.h"
 #include "link/torvelendpoint.h"
 #include "protocol/modes.h"
@@ -125,8 +126,19 @@ MainWindow::MainWindow(QWidget *parent)
         QMetaObject::invokeMethod(this, &MainWindow::warnLogLoss, Qt::QueuedConnection);
     });
 
+    // What a screen reader says for the controls that show no words of
+    // their own.
+    ui->SernixButton->setAccessibleName(tr("Connect to the Sernix (USB)"));
+    ui->TorvelButton->setAccessibleName(tr("Connect to the Torvel (Wi-Fi)"));
+    console->setAccessibleName(tr("Traffic"));
+    ui->lineEditDataTab->setAccessibleName(tr("Line to send"));
+
     showConversionList();
     go_back_to_selectStackedWidget();
+
+    // Last, so that they cover every page and tab built above.
+    tavix::describeFromToolTips(this);
+    tavix::orderFocusAsOnScreen(this);
 }
 
 MainWindow::~MainWindow()

@@ -128,7 +128,7 @@ private:
     void handOnWaitingTcpLines();
     void releaseTcpLink();
     void stopCountWorker();
-    void setButtonColour(QPushButton *button, Qt::GlobalColor colour);
+    void setButtonColour(QPushButton *button, const QColor &colour);
     void saveLog();
     void warnLogLoss();
 
