@@ -252,6 +252,8 @@ void Console::keyPressEvent(QKeyEvent *e)
     default:
         if (local_echo)
             QPlainTextEdit::keyPressEvent(e);
+        else
+            e->ignore(); // on to the window: Ctrl+Tab turns to the other tab
         emit getData(e->text().toLocal8Bit());
     }
 }

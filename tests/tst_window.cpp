@@ -294,6 +294,9 @@ void TestWindow::screenReaderAndKeyboard()
              (QStringList{ "Data", "Traffic", "CMD ON", "TX Limit OFF", "Restart", "LOG ON",
                            "Line to send", "Send" }));
     QVERIFY(a11y(w.findChild<Console *>())->state().readOnly);
+    // Ctrl+Tab turns the tab from anywhere, the console too.
+    QTest::keyClick(w.findChild<Console *>(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(tab_bar->currentIndex(), 0);
 
     // The match in words, and in red and green that read on the background
     // as text and as the button's face with its text, after each of the
