@@ -266,7 +266,7 @@ void TestWindow::screenReaderAndKeyboard()
     // where Tab goes, on each page.
     MainWindow w;
     w.show();
-    QApplication::setActiveWindow(&w);
+    w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     const auto a11y = [](QWidget *widget) { return QAccessible::queryAccessibleInterface(widget); };
     // The names heard once round from the given control; a description with
