@@ -1,11 +1,13 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/accessibility.h"
 #include "console/console.h"
 #include "link/torvelendpoint.h"
 #include "protocol/modes.h"
 #include "settings/settingsdialog.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFileDialog>
 #include <QIcon>
@@ -130,8 +132,19 @@ MainWindow::MainWindow(QWidget *parent)
         QMetaObject::invokeMethod(this, &MainWindow::warnLogLoss, Qt::QueuedConnection);
     });
 
+    // What a screen reader says for the controls that show no words of
+    // their own.
+    ui->SernixButton->setAccessibleName(tr("Connect to the Sernix (USB)"));
+    ui->TorvelButton->setAccessibleName(tr("Connect to the Torvel (Wi-Fi)"));
+    console->setAccessibleName(tr("Traffic"));
+    ui->lineEditDataTab->setAccessibleName(tr("Line to send"));
+
     showConversionList();
     go_back_to_selectStackedWidget();
+
+    // Last, so that they cover every page and tab built above.
+    tavix::describeFromToolTips(this);
+    tavix::orderFocusAsOnScreen(this);
 }
 
 MainWindow::~MainWindow()
@@ -172,7 +185,16 @@ void MainWindow::setSaveNameAsker(SaveNameAsker asker)
 
 void MainWindow::setStatusText(const QString &text)
 {
+    // The label tells screen readers of its new text itself.
     statusLabel->setText(text);
+}
+
+void MainWindow::setStatusAlert(const QString &text)
+{
+    setStatusText(text);
+    // A failure is worth interrupting for, wherever the user is.
+    QAccessibleEvent alert(statusLabel, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 void MainWindow::startNewLink()

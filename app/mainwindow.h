@@ -116,6 +116,7 @@ protected:
 
 private:
     void setStatusText(const QString &text);
+    void setStatusAlert(const QString &text);
     void startNewLink();
     // Each value a gateway's replies (or the user's commands) set changes
     // together with the buttons that show it.
@@ -127,7 +128,7 @@ private:
     void handOnWaitingTcpLines();
     void releaseTcpLink();
     void stopCountWorker();
-    void setButtonColour(QPushButton *button, Qt::GlobalColor colour);
+    void setButtonColour(QPushButton *button, const QColor &colour);
     void saveLog();
     void warnLogLoss();
 

@@ -53,9 +53,11 @@ Console::Console(QWidget *parent)
     p.setColor(QPalette::Text, Qt::black);
     setPalette(p);
 
-    // Output only: nothing the user pastes or drops reaches the pane, and
-    // Tab leaves it like any other output field instead of trapping the
+    // Output only: nothing the user pastes or drops reaches the pane, a
+    // screen reader announces it as text that cannot be edited, and Tab
+    // leaves it like any other output field instead of trapping the
     // keyboard.
+    setReadOnly(true);
     setAcceptDrops(false);
     setTabChangesFocus(true);
 
@@ -231,7 +233,9 @@ Console::Batch::~Batch()
 
 void Console::setLocalEcho(bool on)
 {
+    // Typed keys then edit the pane.
     local_echo = on;
+    setReadOnly(!on);
 }
 
 void Console::keyPressEvent(QKeyEvent *e)
@@ -248,6 +252,8 @@ void Console::keyPressEvent(QKeyEvent *e)
     default:
         if (local_echo)
             QPlainTextEdit::keyPressEvent(e);
+        else
+            e->ignore(); // on to the window: Ctrl+Tab turns to the other tab
         emit getData(e->text().toLocal8Bit());
     }
 }

@@ -94,7 +94,7 @@ void MainWindow::cant_connect_sernix()
 {
     if (st.sernix_identified)
         return;
-    setStatusText(tr(" Can`t connect Sernix. Make sure both cables are connected."));
+    setStatusAlert(tr(" Can`t connect Sernix. Make sure both cables are connected."));
 }
 
 void MainWindow::try_bauds()
@@ -121,7 +121,7 @@ void MainWindow::openSerialPort(int baud)
     serial->setFlowControl(QSerialPort::NoFlowControl);
     if (!serial->open(QIODevice::ReadWrite)) {
         QMessageBox::critical(this, tr("Error opening serial port"), serial->errorString());
-        setStatusText(tr(" Can`t open %1 serial port").arg(st.port_name));
+        setStatusAlert(tr(" Can`t open %1 serial port").arg(st.port_name));
         return;
     }
     // Whatever was half read belongs to another rate or another port.
@@ -179,7 +179,7 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
     QMessageBox::critical(this, tr("Critical Error"), reason);
     // Nothing can be sent any more: the working page would only pretend.
     ui->stackedWidget->setCurrentIndex(0);
-    setStatusText(tr("   Sernix disconnected"));
+    setStatusAlert(tr("   Sernix disconnected"));
 }
 
 void MainWindow::closeSerialPort()

@@ -44,7 +44,7 @@ void MainWindow::loadTorvel()
         startInfiniteCount();
         send_restart_command();
     } else {
-        setStatusText(tr(" Can`t connect Torvel. Make sure you are using TCP connection"));
+        setStatusAlert(tr(" Can`t connect Torvel. Make sure you are using TCP connection"));
     }
 }
 
@@ -72,7 +72,7 @@ void MainWindow::disconnected()
     // Lines that came in before the loss are still shown and logged.
     handOnWaitingTcpLines();
     stopCountWorker();
-    setStatusText(tr("   Torvel disconnected"));
+    setStatusAlert(tr("   Torvel disconnected"));
     ui->stackedWidget->setCurrentIndex(0);
 }
 

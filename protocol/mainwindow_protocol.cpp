@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/accessibility.h"
 #include "console/console.h"
 #include "protocol/modes.h"
 #include "protocol/sentences.h"
@@ -233,10 +234,14 @@ void MainWindow::process_line(QByteArray buf)
     }
 }
 
-void MainWindow::setButtonColour(QPushButton *button, Qt::GlobalColor colour)
+void MainWindow::setButtonColour(QPushButton *button, const QColor &colour)
 {
     QPalette palette = button->palette();
     palette.setBrush(QPalette::All, QPalette::Button, QBrush(colour, Qt::SolidPattern));
+    // A disabled button keeps the style's grey text.
+    const QColor text = buttonTextColour(button, colour);
+    for (const QPalette::ColorGroup group : { QPalette::Active, QPalette::Inactive })
+        palette.setColor(group, QPalette::ButtonText, text);
     button->setAutoFillBackground(true);
     button->setPalette(palette);
     button->update();
@@ -245,14 +250,27 @@ void MainWindow::setButtonColour(QPushButton *button, Qt::GlobalColor colour)
 void MainWindow::showConversionList()
 {
     const int index = ui->selectModeBox->currentIndex();
-    // Green: the row chosen is the mode the gateway reported.
-    const bool matches = modeForIndex(index) == st.conversion_mode;
-    setButtonColour(ui->changeModeButton, matches ? Qt::green : Qt::red);
-    ui->conversionList->setStyleSheet(matches ? QStringLiteral("QLabel { color : green; }")
-                                              : QStringLiteral("QLabel { color : red; }"));
+    const int mode = modeForIndex(index);
+    // Green: the row chosen is the mode the gateway reported. Said in words
+    // as well, and in shades that stand out from the window's background.
+    const bool matches = mode == st.conversion_mode;
+    const QColor hue = matches ? Qt::green : Qt::red;
+    const QColor background = ui->conversionList->palette().color(QPalette::Window);
+    setButtonColour(ui->changeModeButton, readableShade(hue, background, ui->changeModeButton));
+    QPalette text = ui->conversionList->palette();
+    text.setColor(QPalette::WindowText, readableShade(hue, background));
+    ui->conversionList->setPalette(text);
+    ui->changeModeButton->setAccessibleDescription(
+        matches ? tr("Sends nothing: the gateway is already in mode %1.").arg(mode)
+                : tr("Sends mode %1 to the gateway, which is in mode %2.")
+                      .arg(mode)
+                      .arg(st.conversion_mode));
     // Only the Sernix's modes come with a serial rate.
     if (index >= 0 && index < mode_count)
-        ui->conversionList->setText(modeDescription(index, !st.torvel_identified));
+        ui->conversionList->setText(
+            (matches ? tr("The gateway is in this mode.")
+                     : tr("The gateway is in mode %1, not this one.").arg(st.conversion_mode))
+            + QStringLiteral("\r\n\r\n") + modeDescription(index, !st.torvel_identified));
 }
 
 void MainWindow::changeMode()

@@ -1,6 +1,7 @@
 // The window as a user meets it: its pages driven by received lines, the
 // bytes every button sends, a change of gateway, the log and its save step,
 // and the serial settings dialog.
+#include "app/accessibility.h"
 #include "app/mainwindow.h"
 #include "settings/settingsdialog.h"
 #include "testsupport.h"
@@ -78,6 +79,7 @@ private slots:
     void initTestCase() { QVERIFY(tmp.isValid() && QDir::setCurrent(tmp.path())); }
     void shellPagesAndNewProduct();
     void identityStatusAndRawMode();
+    void screenReaderAndKeyboard();
     void trafficCommandsAndToggles();
     void logFileButtonAndFailedSaves();
     void closingAndDefaultDialog();
@@ -206,8 +208,7 @@ void TestWindow::identityStatusAndRawMode()
                  QStringLiteral(" %1 is connected in conversion mode: %2")
                      .arg(sernix ? "Sernix" : "Torvel")
                      .arg(mode));
-        QCOMPARE(change->palette().color(QPalette::Button),
-                 QColor(index == 5 ? Qt::red : Qt::green));
+        QCOMPARE(change->palette().color(QPalette::Button).hslHue(), index == 5 ? 0 : 120);
     }
 
     // The description loses the Sernix's rate line once a Torvel is known;
@@ -215,12 +216,12 @@ void TestWindow::identityStatusAndRawMode()
     auto *description = child<QLabel>(w, "conversionList");
     modes->setCurrentIndex(2);
     QCOMPARE(description->text(),
-             QStringLiteral("Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
-    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : red; }"));
+             QStringLiteral("The gateway is in mode 9, not this one.\r\n\r\n"
+                            "Talker ID: GP\r\n\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
     w.process_line("$PHLV,Halvane_Sernix:2*00\r\n");
     QCOMPARE(description->text(),
-             QStringLiteral("BaudRate: 4800\r\n\r\nTalker ID: GP\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
-    QCOMPARE(description->styleSheet(), QStringLiteral("QLabel { color : green; }"));
+             QStringLiteral("The gateway is in this mode.\r\n\r\n"
+                            "BaudRate: 4800\r\n\r\nTalker ID: GP\r\nNMEA Data: RMC,GSA,GSV,ZDA"));
 
     // Status fields as received, never read as markup; the status bar's one
     // line without the line end.
@@ -265,6 +266,74 @@ void TestWindow::identityStatusAndRawMode()
     w.send_tx_limit();
     QCOMPARE(labels(), (QStringList{ " ", " " }));
     QCOMPARE(consoleText(w), shown);
+}
+
+void TestWindow::screenReaderAndKeyboard()
+{
+    // What a screen reader hears through the toolkit's own interfaces, and
+    // where Tab goes, on each page.
+    MainWindow w;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const auto a11y = [](QWidget *widget) { return QAccessible::queryAccessibleInterface(widget); };
+    // The names heard once round from the given control; a description with
+    // markup left in marks its name.
+    const auto round = [&a11y](QWidget *first) {
+        QStringList heard;
+        first->setFocus();
+        do {
+            QAccessibleInterface *control = a11y(QApplication::focusWidget());
+            heard << control->text(QAccessible::Name)
+                    + (control->text(QAccessible::Description).contains('<') ? "<" : "");
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        } while (QApplication::focusWidget() != first && heard.size() < 20);
+        return heard;
+    };
+    QCOMPARE(round(child<QWidget>(w, "SernixButton")),
+             (QStringList{ "Connect to the Sernix (USB)", "Connect to the Torvel (Wi-Fi)" }));
+    w.process_line(wire::sernix_15);
+    auto *tab_bar = child<QTabWidget>(w, "tabWidget")->tabBar();
+    QCOMPARE(round(tab_bar),
+             (QStringList{ "Config", "15 - RAW Mode", "Change Mode", "Initialise",
+                           "Switch TX Time Limit OFF", "Restart" }));
+    tab_bar->setCurrentIndex(1);
+    QCOMPARE(round(tab_bar),
+             (QStringList{ "Data", "Traffic", "CMD ON", "TX Limit OFF", "Restart", "LOG ON",
+                           "Line to send", "Send" }));
+    QVERIFY(a11y(w.findChild<Console *>())->state().readOnly);
+    // Ctrl+Tab turns the tab from anywhere, the console too.
+    QTest::keyClick(w.findChild<Console *>(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(tab_bar->currentIndex(), 0);
+
+    // The match in words, and in red and green that read on the background
+    // as text and as the button's face with its text, after each of the
+    // gateway's replies and the user's choices.
+    auto *button = child<QPushButton>(w, "changeModeButton");
+    auto *label = child<QLabel>(w, "conversionList");
+    QCOMPARE(qRound(tavix::contrastRatio(Qt::red, Qt::white) * 100), 400);
+    const QList<std::tuple<QByteArray, int, int, const char *, const char *>> cases = {
+        { wire::sernix_15, 10, 120, "The gateway is in this mode.",
+          "Sends nothing: the gateway is already in mode 15." },
+        { wire::sernix_15, 9, 0, "The gateway is in mode 15, not this one.",
+          "Sends mode 14 to the gateway, which is in mode 15." },
+        { wire::sernix_14, 10, 0, "The gateway is in mode 14, not this one.",
+          "Sends mode 15 to the gateway, which is in mode 14." },
+    };
+    for (const auto &[reply, row, hue, heard, will] : cases) {
+        w.process_line(reply);
+        child<QComboBox>(w, "selectModeBox")->setCurrentIndex(row);
+        QVERIFY(a11y(label)->text(QAccessible::Name).startsWith(heard));
+        QCOMPARE(a11y(button)->text(QAccessible::Description), QString(will));
+        const QColor background = label->palette().color(QPalette::Window);
+        const QColor text = label->palette().color(QPalette::WindowText);
+        const QColor face = button->palette().color(QPalette::Button);
+        QCOMPARE(text.hslHue(), hue);
+        for (const auto &[a, b] :
+             { std::pair{ text, background }, std::pair{ face, background },
+               std::pair{ button->palette().color(QPalette::ButtonText), face } })
+            QVERIFY2(tavix::contrastRatio(a, b) >= 4.5, qPrintable(a.name() + " on " + b.name()));
+    }
 }
 
 void TestWindow::trafficCommandsAndToggles()
