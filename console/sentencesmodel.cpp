@@ -201,8 +201,12 @@ QVariant SentencesModel::data(const QModelIndex &index, int role) const
             return s.meaning;
         return QVariant();
     case Qt::TextAlignmentRole:
-        if (index.column() == Count || index.column() == Rate)
+        // Numbers line up on the right; with no grid, the checksum in the
+        // middle keeps the age and the values apart.
+        if (index.column() == Count || index.column() == Rate || index.column() == Last)
             return int(Qt::AlignRight | Qt::AlignVCenter);
+        if (index.column() == Checksum)
+            return int(Qt::AlignCenter);
         return QVariant();
     case Qt::ForegroundRole:
         // Colour repeats what the words say: "BAD n", and "silent" with a

@@ -192,17 +192,26 @@ QString modeCoverage(int mode, const QList<QByteArray> &seen, const QList<QByteA
             stopped << name;
     }
     const QString talker = modeTalker(mode);
-    const QString count = QString::number(listed.size());
-    const QString delivers = talker == QLatin1String("Mixed")
-        ? tr("Mode %1 delivers %2 kinds of sentence, with mixed talker IDs")
-              .arg(QString::number(mode), count)
-        : tr("Mode %1 delivers %2 kinds of sentence, with talker ID %3")
-              .arg(QString::number(mode), count, talker);
-    QString text = missing.isEmpty()
-        ? tr("%1: all %2 seen.").arg(delivers, count)
-        : tr("%1: %2 seen, not seen yet: %3 (these come only when a device on the bus sends "
-             "their source data).")
-              .arg(delivers, QString::number(listed.size() - missing.size()), joined(missing));
+    const QString talker_words = talker == QLatin1String("Mixed")
+        ? tr("with mixed talker IDs")
+        : tr("with talker ID %1").arg(talker);
+    QString text;
+    if (listed.size() == 1) {
+        text = tr("Mode %1 delivers one kind of sentence, %2, %3: %4")
+                   .arg(QString::number(mode), joined(listed), talker_words,
+                        missing.isEmpty() ? tr("seen.")
+                                          : tr("not seen yet (it comes only when a device on the "
+                                               "bus sends its source data)."));
+    } else {
+        const QString delivers
+            = tr("Mode %1 delivers %2 kinds of sentence, %3")
+                  .arg(QString::number(mode), QString::number(listed.size()), talker_words);
+        text = missing.isEmpty()
+            ? tr("%1: all %2 seen.").arg(delivers, QString::number(listed.size()))
+            : tr("%1: %2 seen, not seen yet: %3 (these come only when a device on the bus sends "
+                 "their source data).")
+                  .arg(delivers, QString::number(listed.size() - missing.size()), joined(missing));
+    }
     if (!stopped.isEmpty())
         text += QLatin1Char(' ') + tr("Silent for more than 5 s: %1.").arg(joined(stopped));
     return text;
