@@ -36,7 +36,10 @@ SentencesView::SentencesView(QWidget *parent)
 
     summary->setTextFormat(Qt::PlainText);
     summary->setWordWrap(true);
+    // The answer the tab is for: reachable with Tab, so that a screen reader
+    // reads it out.
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    summary->setFocusPolicy(Qt::StrongFocus);
 
     // Sorted only when asked, by a click on a header: a row a user watches
     // stays where it is while its values change.
@@ -87,6 +90,8 @@ SentencesView::SentencesView(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(table, 1);
+    // The answer first, then what acts on the table, then the table.
+    setTabOrder(summary, clear_button);
     setTabOrder(clear_button, table);
 
     // A new kind finds its place among rows sorted by what never changes;
