@@ -41,8 +41,8 @@ SentencesView::SentencesView(QWidget *parent)
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     summary->setFocusPolicy(Qt::StrongFocus);
 
-    // Sorted only when asked, by a click on a header: a row a user watches
-    // stays where it is while its values change.
+    // Never sorted again as values change: a row a user watches stays where
+    // it is.
     sorted->setSourceModel(sentences);
     sorted->setSortRole(SentencesModel::SortRole);
     sorted->setDynamicSortFilter(false);
