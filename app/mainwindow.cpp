@@ -3,6 +3,8 @@
 
 #include "app/accessibility.h"
 #include "console/console.h"
+#include "console/sentencesmodel.h"
+#include "console/sentencesview.h"
 #include "link/torvelendpoint.h"
 #include "protocol/modes.h"
 #include "settings/settingsdialog.h"
@@ -44,6 +46,8 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
     , statusLabel(new QLabel)
     , console(new Console)
+    , sentences_view(new SentencesView)
+    , sentences(sentences_view->model())
     , settings_dialog(new SettingsDialog)
     , serial(new QSerialPort(this))
     , port_lister(toolkitPorts)
@@ -77,6 +81,8 @@ MainWindow::MainWindow(QWidget *parent)
     // get it.
     console_font.setStyleStrategy(QFont::PreferNoShaping);
     console->setFont(console_font);
+    // A tab of its own after Data, made here rather than in the form.
+    ui->tabWidget->addTab(sentences_view, tr("Sentences"));
 
     ui->SernixButton->setIcon(QIcon(QStringLiteral(":/images/sernix.png")));
     ui->SernixButton->setIconSize(QSize(217, 217));
@@ -210,6 +216,8 @@ void MainWindow::startNewLink()
     setCommandMode(false);
     ui->heartbeatLabelConfigTab->clear();
     ui->heartbeatLabelDataTab->clear();
+    sentences->setConversionMode(-1);
+    sentences->clear();
 }
 
 void MainWindow::afterOnThisLink(int ms, void (MainWindow::*slot)())

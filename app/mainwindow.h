@@ -22,6 +22,8 @@ class MainWindow;
 QT_END_NAMESPACE
 
 class Console;
+class SentencesModel;
+class SentencesView;
 class SettingsDialog;
 class InfiniteCountWorker;
 
@@ -135,6 +137,8 @@ private:
     Ui::MainWindow *ui;
     QLabel *statusLabel;
     Console *console;
+    SentencesView *sentences_view;
+    SentencesModel *sentences; // sentences_view's
     SettingsDialog *settings_dialog;
     QSerialPort *serial;
     QTcpSocket *socket = nullptr;

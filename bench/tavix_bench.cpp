@@ -10,6 +10,8 @@
 // is taken when cutecom, Xvfb and xdotool are installed.
 
 #include "app/mainwindow.h"
+#include "console/sentencesmodel.h"
+#include "console/sentencesview.h"
 #include "gatewaysim.h"
 #include "measure.h"
 
@@ -478,54 +480,104 @@ std::optional<Share> cutecomShare(QString *note, double *frames_per_s)
     return Share{ windows.valid() ? windows.median() : mean, mean };
 }
 
+// A simulated Sernix on a pseudo-terminal at its mode's rate, with the
+// window shown, connected and logging, and the gateway sending more data
+// than the line carries. In RAW mode, the one that runs at 230400 baud, the
+// gateway is initialised and the data are numbered frames: the bench's
+// serial stream. In the other modes the data are the mode's instrument
+// sentences.
+struct SernixRig
+{
+    explicit SernixRig(int mode = 15)
+        : sim(mode)
+        , raw(mode == 15)
+    { }
+
+    gatewaysim::SernixSimulator sim;
+    const bool raw;
+    MainWindow w;
+    QTemporaryDir dir;
+    QString log_path = dir.filePath(QStringLiteral("serial.csv"));
+    quint64 first = 0;
+    QElapsedTimer flowing;
+
+    // Empty when the stream flows, otherwise why not.
+    QString start()
+    {
+        if (!sim.start())
+            return QStringLiteral("no pseudo-terminal");
+        const QString port = sim.portName();
+        w.setPortLister([port] {
+            return QList<tavix::SerialPortEntry>{ { port, QStringLiteral("FTDI") } };
+        });
+        w.show();
+        w.loadSernix();
+        // Straight to the gateway's rate rather than through the whole probe.
+        w.openSerialPort(sim.gatewayBaud());
+        if (!runUntil([&] { return w.state().sernix_identified; }, 5000))
+            return QStringLiteral("no identity reply");
+        // The probe's own restart sequence still goes out once; let its
+        // identity reply come before the gateway is initialised.
+        runFor(1000);
+        if (raw) {
+            w.init_raw_mode();
+            if (!runUntil([&] { return sim.rawInitialised(); }, 3000))
+                return QStringLiteral("RAW initialisation not taken");
+            runFor(800); // the address-claim request and its answers
+        }
+        sim.setInstrumentData(!raw);
+        showDataTab(w);
+        w.setSaveNameAsker([this] { return log_path; });
+        w.start_logging();
+        first = sim.nextSequence();
+        // More than the line carries: the gateway sheds what it cannot send,
+        // so the line runs full.
+        flowing.start();
+        sim.setDataRate(1000);
+        runFor(500);
+        return QString();
+    }
+
+    // Stops the stream and saves the log; the data lines sent, and which of
+    // them the log lacks or has out of order (instrument sentences carry no
+    // number: only how many are missing).
+    OrderCheck stop(quint64 *count, double *flow_s)
+    {
+        sim.setDataRate(0);
+        *flow_s = flowing.nsecsElapsed() / 1e9;
+        runFor(500); // what is still on the line
+        w.start_logging();
+        *count = sim.nextSequence() - first;
+        if (raw)
+            return checkOrder(sequencesInLog(log_path), first, *count);
+        QFile f(log_path);
+        quint64 logged = 0;
+        if (f.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &record : f.readAll().split('\n'))
+                logged += (record.startsWith('$') || record.startsWith('!'))
+                        && !record.startsWith("$PHLV")
+                    ? 1
+                    : 0;
+        }
+        OrderCheck c;
+        c.lost = *count > logged ? *count - logged : 0;
+        return c;
+    }
+};
+
 bool serialLineRate(std::vector<Row> &rows)
 {
     const QString figure = QStringLiteral("serial at 230400 baud, 10 s");
-    // RAW mode is the one that runs at 230400; its data are raw frames.
-    gatewaysim::SernixSimulator sim(15);
-    if (!sim.start())
-        return fail(rows, figure, QStringLiteral("no pseudo-terminal"), "serial-230400");
-    MainWindow w;
-    const QString port = sim.portName();
-    w.setPortLister([port] {
-        return QList<tavix::SerialPortEntry>{ { port, QStringLiteral("FTDI") } };
-    });
-    w.show();
-    w.loadSernix();
-    // Straight to the gateway's rate rather than through the whole probe.
-    w.openSerialPort(230400);
-    if (!runUntil([&] { return w.state().sernix_identified; }, 5000))
-        return fail(rows, figure, QStringLiteral("no identity reply"), "serial-230400");
-    // The probe's own restart sequence still goes out once; let its identity
-    // reply come before the gateway is initialised.
-    runFor(1000);
-    w.init_raw_mode();
-    if (!runUntil([&] { return sim.rawInitialised(); }, 3000))
-        return fail(rows, figure, QStringLiteral("RAW initialisation not taken"), "serial-230400");
-    runFor(800); // the address-claim request and its answers
-    showDataTab(w);
-
-    QTemporaryDir dir;
-    const QString log_path = dir.filePath(QStringLiteral("serial.csv"));
-    w.setSaveNameAsker([log_path] { return log_path; });
-    w.start_logging();
-    const quint64 first = sim.nextSequence();
-    // More than the line carries: the gateway sheds what it cannot send, so
-    // the line runs full.
-    QElapsedTimer flowing;
-    flowing.start();
-    sim.setDataRate(1000);
-    runFor(500);
-    PaintCounter paints(consoleOf(w)->viewport());
+    SernixRig rig;
+    const QString why = rig.start();
+    if (!why.isEmpty())
+        return fail(rows, figure, why, "serial-230400");
+    PaintCounter paints(consoleOf(rig.w)->viewport());
     const Share share = toolShare();
     const int repaints = paints.count;
-    sim.setDataRate(0);
-    const double flow_s = flowing.nsecsElapsed() / 1e9;
-    runFor(500); // what is still on the line
-    w.start_logging();
-    const quint64 count = sim.nextSequence() - first;
-    const std::vector<quint64> seqs = sequencesInLog(log_path);
-    const OrderCheck c = checkOrder(seqs, first, count);
+    quint64 count = 0;
+    double flow_s = 0;
+    const OrderCheck c = rig.stop(&count, &flow_s);
     rows.push_back(
         { figure,
           QStringLiteral("%1; logging on; %2 frames, %3/s; %4 console "
@@ -794,6 +846,52 @@ bool loggingMemory(std::vector<Row> &rows)
     return true;
 }
 
+// Cost of one call of take() a line, in us: the median of several rounds,
+// and the fastest and slowest. The machine is shared and virtual: the
+// median of several rounds is steadier than one long round.
+struct PerLine
+{
+    static constexpr int warm = 2000;
+    static constexpr int rounds = 7;
+    static constexpr int per_round = 4000;
+    double median = 0, fastest = 0, slowest = 0;
+
+    PerLine(const std::function<QByteArray(quint64)> &line,
+            const std::function<void(const QByteArray &)> &take)
+    {
+        std::vector<QByteArray> lines;
+        for (int i = 0; i < warm + rounds * per_round; ++i)
+            lines.push_back(line(quint64(i)));
+        size_t next = 0;
+        for (; next < size_t(warm); ++next)
+            take(lines[next]);
+        std::vector<double> us;
+        for (int round = 0; round < rounds; ++round) {
+            QElapsedTimer clock;
+            clock.start();
+            for (int i = 0; i < per_round; ++i)
+                take(lines[next++]);
+            us.push_back(double(clock.nsecsElapsed()) / 1e3 / per_round);
+            // Between rounds, as between passes of the tool's event loop.
+            QCoreApplication::processEvents();
+        }
+        fastest = *std::min_element(us.begin(), us.end());
+        slowest = *std::max_element(us.begin(), us.end());
+        median = percentile(us, 50);
+    }
+
+    QString text(const char *note) const
+    {
+        return QStringLiteral("%1 us/line (median of %2 rounds of %3 lines, %4 to %5; %6)")
+            .arg(median, 0, 'f', 2)
+            .arg(rounds)
+            .arg(per_round)
+            .arg(fastest, 0, 'f', 2)
+            .arg(slowest, 0, 'f', 2)
+            .arg(QLatin1String(note));
+    }
+};
+
 bool perLine(std::vector<Row> &rows)
 {
     MainWindow w; // never shown: no repaint in the figure
@@ -812,39 +910,169 @@ bool perLine(std::vector<Row> &rows)
         { "NMEA 0183 data sentence", gatewaysim::numberedLine },
         { "raw frame", gatewaysim::numberedFrame },
     };
-    constexpr int warm = 2000;
-    // The machine is shared and virtual: the median of several rounds is
-    // steadier than one long round.
-    constexpr int rounds = 7;
-    constexpr int per_round = 4000;
     for (const Kind &kind : kinds) {
-        std::vector<QByteArray> lines;
-        for (int i = 0; i < warm + rounds * per_round; ++i)
-            lines.push_back(kind.line(quint64(i)));
-        size_t next = 0;
-        for (; next < size_t(warm); ++next)
-            w.process_line(lines[next]);
-        std::vector<double> us;
-        for (int round = 0; round < rounds; ++round) {
+        const PerLine cost(kind.line, [&w](const QByteArray &line) { w.process_line(line); });
+        rows.push_back({ QStringLiteral("process_line, ") + QLatin1String(kind.name),
+                         cost.text("window not shown"), QStringLiteral("-"), QStringLiteral("-"),
+                         commandFor("per-line") });
+    }
+    return true;
+}
+
+// What the Sentences tab's bookkeeping adds to every line, whether the tab
+// is shown or not, and what a peer that makes up kinds without end costs.
+bool sentencesPerLine(std::vector<Row> &rows)
+{
+    struct Kind
+    {
+        const char *name;
+        std::function<QByteArray(quint64)> line;
+    };
+    const Kind kinds[] = {
+        { "instrument sentences of mode 14",
+          [](quint64 i) { return gatewaysim::instrumentSentence(14, i); } },
+        { "raw frames", gatewaysim::numberedFrame },
+    };
+    for (const Kind &kind : kinds) {
+        SentencesModel model;
+        const PerLine cost(kind.line, [&model](const QByteArray &line) { model.note(line); });
+        rows.push_back({ QStringLiteral("Sentences bookkeeping, ") + QLatin1String(kind.name),
+                         cost.text("SentencesModel::note alone"), QStringLiteral("< 0.3 us/line"),
+                         verdict(cost.median < 0.3), commandFor("sentences-per-line") });
+    }
+
+    // Ten lines each of 10,000 kinds, and the table refreshed after them.
+    SentencesModel model;
+    const qint64 rss0 = residentBytes();
+    for (int round = 0; round < 10; ++round) {
+        for (int kind = 0; kind < 10000; ++kind)
+            model.note("$X" + QByteArray::number(kind) + ",1,2,3*00\r\n");
+    }
+    model.refresh();
+    const double growth = double(residentBytes() - rss0) / mb;
+    rows.push_back({ QStringLiteral("Sentences, 10,000 distinct kinds"),
+                     QStringLiteral("%1 rows after 100,000 lines; RSS +%2 MB")
+                         .arg(model.rowCount())
+                         .arg(growth, 0, 'f', 1),
+                     QStringLiteral("<= 501 rows, < 5 MB"),
+                     verdict(model.rowCount() <= 501 && growth < 5),
+                     commandFor("sentences-per-line") });
+    return true;
+}
+
+// What one refresh of the shown Sentences tab costs, with the table redrawn,
+// while lines come at 800 a second: the refresh alone, on top of the
+// bookkeeping, and with the table at its bound.
+bool sentencesRefresh(std::vector<Row> &rows)
+{
+    const QString figure = QStringLiteral("Sentences refresh at 800 lines/s, %1");
+    MainWindow w;
+    w.show();
+    w.process_line(gatewaysim::torvelIdentityLine(14));
+    auto *view = w.findChild<SentencesView *>();
+    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    tabs->setCurrentWidget(view);
+    quint64 seq = 0;
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, &w, [&] {
+        for (int i = 0; i < 8; ++i)
+            w.process_line(gatewaysim::instrumentSentence(14, seq++));
+    });
+    feed.start(10);
+    const auto measure = [&](bool at_bound) {
+        runFor(1000);
+        std::vector<double> ms, refresh_ms;
+        for (int i = 0; i < 20; ++i) {
+            runFor(SentencesView::refresh_ms);
             QElapsedTimer clock;
             clock.start();
-            for (int i = 0; i < per_round; ++i)
-                w.process_line(lines[next++]);
-            us.push_back(double(clock.nsecsElapsed()) / 1e3 / per_round);
-            // Between rounds, as between passes of the tool's event loop.
-            QCoreApplication::processEvents();
+            view->refresh();
+            refresh_ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+            // The repaint the refresh asked for.
+            QCoreApplication::sendPostedEvents();
+            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
         }
-        const double fastest = *std::min_element(us.begin(), us.end());
-        const double slowest = *std::max_element(us.begin(), us.end());
-        rows.push_back({ QStringLiteral("process_line, ") + QLatin1String(kind.name),
-                         QStringLiteral("%1 us/line (median of %2 rounds of %3 lines, %4 to %5; "
-                                        "window not shown)")
-                             .arg(percentile(us, 50), 0, 'f', 2)
-                             .arg(rounds)
-                             .arg(per_round)
-                             .arg(fastest, 0, 'f', 2)
-                             .arg(slowest, 0, 'f', 2),
-                         QStringLiteral("-"), QStringLiteral("-"), commandFor("per-line") });
+        const double worst = *std::max_element(ms.begin(), ms.end());
+        const double median = percentile(ms, 50);
+        const double model_median = percentile(refresh_ms, 50);
+        const QString what = at_bound
+            ? QStringLiteral("the table at its bound of %1 rows").arg(view->model()->rowCount())
+            : QStringLiteral("%1 kinds").arg(view->model()->rowCount());
+        rows.push_back({ figure.arg(what),
+                         QStringLiteral("%1 ms a refresh with the table redrawn, %2 ms of it the "
+                                        "rows (medians of 20; max %3 ms): %4 of one core at two "
+                                        "refreshes a second")
+                             .arg(median, 0, 'f', 2)
+                             .arg(model_median, 0, 'f', 2)
+                             .arg(worst, 0, 'f', 2)
+                             .arg(pct(median * 2 / 1000)),
+                         QStringLiteral("-"), QStringLiteral("-"),
+                         commandFor("sentences-refresh") });
+    };
+    measure(false);
+    for (int kind = 0; kind < 1000; ++kind)
+        w.process_line("$X" + QByteArray::number(kind) + ",1,2,3*00\r\n");
+    measure(true);
+    feed.stop();
+    return true;
+}
+
+// The CPU share on a serial stream with the Sentences tab in front against
+// the Data tab, in turns on one stream, so that the machine's drift falls on
+// both alike: the bench's serial stream (RAW mode, one kind of line), and
+// the Full Mode's instrument sentences (a dozen kinds).
+bool sentencesSerial(std::vector<Row> &rows)
+{
+    for (const int mode : { 15, 14 }) {
+        const QString figure
+            = QStringLiteral("serial, %1, Sentences tab against Data tab, 4 x 10 s")
+                  .arg(mode == 15 ? QStringLiteral("RAW mode at 230400 baud")
+                                  : QStringLiteral("Full Mode sentences at 115200 baud"));
+        SernixRig rig(mode);
+        const QString why = rig.start();
+        if (!why.isEmpty())
+            return fail(rows, figure, why, "sentences-serial");
+        auto *tabs = rig.w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        auto *view = rig.w.findChild<SentencesView *>();
+        std::vector<Share> data_tab, sentences_tab;
+        for (int turn = 0; turn < 4; ++turn) {
+            const bool sentences = turn % 2 == 1;
+            if (sentences)
+                tabs->setCurrentWidget(view);
+            else
+                showDataTab(rig.w);
+            runFor(1000);
+            (sentences ? sentences_tab : data_tab).push_back(toolShare());
+        }
+        const int kinds = view->model()->rowCount();
+        quint64 count = 0;
+        double flow_s = 0;
+        const OrderCheck c = rig.stop(&count, &flow_s);
+        const auto mean = [](const std::vector<Share> &shares) {
+            double sum = 0;
+            for (const Share &s : shares)
+                sum += s.median;
+            return sum / double(shares.size());
+        };
+        const double data_share = mean(data_tab);
+        const double rise = data_share > 0 ? mean(sentences_tab) / data_share - 1 : 0;
+        rows.push_back(
+            { figure,
+              QStringLiteral("Data tab %1 and %2, Sentences tab %3 and %4 of one core (medians of "
+                             "1 s windows): %5%6% with the Sentences tab; %7 rows; logging on, %8 "
+                             "lines, %9/s, %10 lost, %11 out of order")
+                  .arg(pct(data_tab[0].median), pct(data_tab[1].median),
+                       pct(sentences_tab[0].median), pct(sentences_tab[1].median),
+                       rise < 0 ? QString() : QStringLiteral("+"))
+                  .arg(rise * 100, 0, 'f', 0)
+                  .arg(kinds)
+                  .arg(count)
+                  .arg(double(count) / flow_s, 0, 'f', 0)
+                  .arg(c.lost)
+                  .arg(c.out_of_order),
+              QStringLiteral("Sentences tab <= 1.1 x Data tab, 0 lost"),
+              verdict(data_share > 0 && rise <= 0.1 && c.lost == 0 && c.out_of_order == 0),
+              commandFor("sentences-serial") });
     }
     return true;
 }
@@ -863,6 +1091,9 @@ const Scenario scenarios[] = {
     { "latency", latency },
     { "logging-memory", loggingMemory },
     { "per-line", perLine },
+    { "sentences-per-line", sentencesPerLine },
+    { "sentences-refresh", sentencesRefresh },
+    { "sentences-serial", sentencesSerial },
     { "soak", soak },
 };
 

@@ -5,6 +5,7 @@
 
 #include "app/accessibility.h"
 #include "console/console.h"
+#include "console/sentencesmodel.h"
 #include "protocol/modes.h"
 #include "protocol/sentences.h"
 
@@ -178,6 +179,7 @@ void MainWindow::process_line(QByteArray buf)
             connected_text = tr(" Torvel is connected in conversion mode: %1");
         }
         ui->initButtonConfigTab->setVisible(st.conversion_mode == 15);
+        sentences->setConversionMode(st.conversion_mode);
         setStatusText(connected_text.arg(st.conversion_mode));
         const int index = indexForMode(st.conversion_mode);
         if (index >= 0)
@@ -197,6 +199,7 @@ void MainWindow::process_line(QByteArray buf)
     console->showData(buf);
     if (st.logging_on)
         st.log_lines.append(buf);
+    sentences->note(buf);
 
     switch (classify(buf)) {
     case Reply::Status:

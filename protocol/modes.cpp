@@ -1,6 +1,7 @@
 #include "protocol/modes.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 namespace tavix {
 
@@ -122,6 +123,98 @@ QString modeDescription(int index, bool with_rate_line)
     const ConversionMode &row = table[static_cast<std::size_t>(index)];
     return QCoreApplication::translate(
         "MainWindow", with_rate_line ? row.description_with_rate : row.description);
+}
+
+namespace {
+
+// The text after `label` in a mode's untranslated description, up to the
+// next line break (or to its end, line breaks taken out, when whole).
+QByteArray descriptionPart(int mode, const char *label, bool whole)
+{
+    const ConversionMode *row = rowForMode(mode);
+    if (!row)
+        return QByteArray();
+    const QByteArray text(row->description);
+    const int at = text.indexOf(label);
+    if (at < 0)
+        return QByteArray();
+    QByteArray part = text.mid(at + int(qstrlen(label)));
+    if (!whole)
+        return part.left(part.indexOf('\r'));
+    return part.replace("\r\n", "");
+}
+
+QString joined(const QList<QByteArray> &names)
+{
+    QStringList texts;
+    for (const QByteArray &name : names)
+        texts << QString::fromLatin1(name);
+    return texts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QList<QByteArray> modeSentences(int mode)
+{
+    const QByteArray list = descriptionPart(mode, "NMEA Data: ", true);
+    return list.isEmpty() ? QList<QByteArray>() : list.split(',');
+}
+
+QString modeTalker(int mode)
+{
+    return QString::fromLatin1(descriptionPart(mode, "Talker ID: ", false));
+}
+
+QString modeCoverage(int mode, const QList<QByteArray> &seen, const QList<QByteArray> &silent,
+                     quint64 raw_frames)
+{
+    const auto tr = [](const char *text) { return QCoreApplication::translate("Sentences", text); };
+    if (!rowForMode(mode))
+        return tr("The gateway reports mode %1, which the tool does not know: it cannot tell "
+                  "which sentences to expect.")
+            .arg(mode);
+    const QList<QByteArray> listed = modeSentences(mode);
+    if (listed.isEmpty()) {
+        return raw_frames == 0
+            ? tr("Mode %1 delivers raw NMEA 2000 frames, no NMEA 0183 sentences: none received "
+                 "yet (a gateway in RAW mode sends them once initialised: Initialise on the "
+                 "Config tab).")
+                  .arg(mode)
+            : tr("Mode %1 delivers raw NMEA 2000 frames, no NMEA 0183 sentences: %2 received.")
+                  .arg(mode)
+                  .arg(raw_frames);
+    }
+    QList<QByteArray> missing, stopped;
+    for (const QByteArray &name : listed) {
+        if (!seen.contains(name))
+            missing << name;
+        else if (silent.contains(name))
+            stopped << name;
+    }
+    const QString talker = modeTalker(mode);
+    const QString talker_words = talker == QLatin1String("Mixed")
+        ? tr("with mixed talker IDs")
+        : tr("with talker ID %1").arg(talker);
+    QString text;
+    if (listed.size() == 1) {
+        text = tr("Mode %1 delivers one kind of sentence, %2, %3: %4")
+                   .arg(QString::number(mode), joined(listed), talker_words,
+                        missing.isEmpty() ? tr("seen.")
+                                          : tr("not seen yet (it comes only when a device on the "
+                                               "bus sends its source data)."));
+    } else {
+        const QString delivers
+            = tr("Mode %1 delivers %2 kinds of sentence, %3")
+                  .arg(QString::number(mode), QString::number(listed.size()), talker_words);
+        text = missing.isEmpty()
+            ? tr("%1: all %2 seen.").arg(delivers, QString::number(listed.size()))
+            : tr("%1: %2 seen, not seen yet: %3 (these come only when a device on the bus sends "
+                 "their source data).")
+                  .arg(delivers, QString::number(listed.size() - missing.size()), joined(missing));
+    }
+    if (!stopped.isEmpty())
+        text += QLatin1Char(' ') + tr("Silent for more than 5 s: %1.").arg(joined(stopped));
+    return text;
 }
 
 } // namespace tavix

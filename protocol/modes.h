@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -40,5 +41,21 @@ QByteArray modeSentence(int mode);
 // Translated description of a row, with or without the rate line; an empty
 // string for a row outside the table.
 QString modeDescription(int index, bool with_rate_line);
+
+// The sentence formatters a mode delivers, as its description lists them
+// ("RMC", "HDG", ...); empty for RAW mode and for a mode the list does not
+// offer.
+QList<QByteArray> modeSentences(int mode);
+// The talker ID its description names ("GP", "Mixed", "!PHLV"); empty for a
+// mode the list does not offer.
+QString modeTalker(int mode);
+
+// The answer to "does what my mode delivers come through?", in one line:
+// how many of the mode's sentence kinds have arrived, which have not, and
+// which fell silent. `seen` and `silent` hold the formatters of the kinds
+// received and of those silent now; in RAW mode raw_frames counts the frames
+// instead.
+QString modeCoverage(int mode, const QList<QByteArray> &seen, const QList<QByteArray> &silent,
+                     quint64 raw_frames);
 
 } // namespace tavix

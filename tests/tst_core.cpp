@@ -1,11 +1,15 @@
 // The widget-free core: reading the gateways' lines, the mode table, line
-// framing, the line ring, the count worker and the log's spool.
+// framing, the line ring, the count worker, the log's spool, and the kinds,
+// checksums and values of received sentences with their tally.
 #include "console/csvlog.h"
+#include "console/sentencetally.h"
 #include "link/countworker.h"
 #include "link/lineframer.h"
 #include "link/linering.h"
 #include "protocol/modes.h"
+#include "protocol/sentencekinds.h"
 #include "protocol/sentences.h"
+#include "protocol/sentencevalues.h"
 
 #include <QtTest>
 
@@ -21,6 +25,7 @@ using namespace tavix;
 
 Q_DECLARE_METATYPE(tavix::Gateway)
 Q_DECLARE_METATYPE(tavix::Reply)
+Q_DECLARE_METATYPE(tavix::Checksum)
 
 namespace {
 
@@ -49,6 +54,10 @@ private slots:
     void ringKeepsOrderAndNeverOverwrites();
     void countWorker();
     void logSpoolSurvivesFailures();
+    void sentenceKindsAndValues_data();
+    void sentenceKindsAndValues();
+    void tallyCountsRatesAndBounds();
+    void modeCoverage();
 };
 
 // Which gateway a line identifies, and the mode each gateway's reading takes
@@ -403,6 +412,178 @@ void TestCore::logSpoolSurvivesFailures()
     QCOMPARE(tight.writeTo(path("tight.csv"), &why), Save::Written);
     QCOMPARE(fileBytes(path("tight.csv")), expected);
 #endif
+}
+
+// Lines as instruments send them, and as links and peers damage them: the
+// row each goes in, its checksum, what the kind means and what it says.
+void TestCore::sentenceKindsAndValues_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<Checksum>("checksum");
+    QTest::addColumn<QString>("meaning");
+    QTest::addColumn<QString>("values");
+
+    const auto row = [](const char *name, const QByteArray &line, const char *kind, Checksum c,
+                        const char *meaning, const char *values) {
+        QTest::newRow(name) << line << QString::fromUtf8(kind) << c << QString::fromUtf8(meaning)
+                            << QString::fromUtf8(values);
+    };
+    const char *rmc = "GPS: recommended minimum data (position, course, speed, time)";
+    row("rmc", "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n", "$GPRMC",
+        Checksum::Ok, rmc,
+        "48°07.038′ N 011°31.000′ E, speed 022.4 kn, course 084.4°, 12:35:19 UTC 23 Mar 94, valid");
+    row("rmc one bit off", "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6B",
+        "$GPRMC", Checksum::Bad, rmc,
+        "48°07.038′ N 011°31.000′ E, speed 022.4 kn, course 084.4°, 12:35:19 UTC 23 Mar 94, valid");
+    row("rmc truncated", "$GPRMC,123519,V,4807.0", "$GPRMC", Checksum::None, rmc,
+        "48°07.0′ — —, speed —, course —, 12:35:19 UTC —, not valid");
+    row("gga", "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n", "$GPGGA",
+        Checksum::Ok, "GPS: position fix (fix quality, satellites, altitude)",
+        "48°07.038′ N 011°31.000′ E, GPS fix, 08 satellites, altitude 545.4 m, 12:35:19 UTC");
+    row("gll star without digits", "$GPGLL,4916.45,N,12311.12,W,225444,A*\r\n", "$GPGLL",
+        Checksum::Bad, "GPS: position (latitude, longitude)",
+        "49°16.45′ N 123°11.12′ W, 22:54:44 UTC, valid");
+    row("vtg", "$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K*48\r\n", "$GPVTG", Checksum::Ok,
+        "GPS: course and speed over ground",
+        "course 054.7° true, 034.4° magnetic, speed 005.5 kn (010.2 km/h)");
+    row("hdg lower-case hex", "$HCHDG,101.1,,,7.1,W*3c\r\n", "$HCHDG", Checksum::Ok,
+        "magnetic compass: heading, deviation and variation",
+        "heading 101.1° magnetic, deviation —, variation 7.1° W");
+    row("hdg fields missing", "$HCHDG,98.3,,,,*70\r\n", "$HCHDG", Checksum::Ok,
+        "magnetic compass: heading, deviation and variation",
+        "heading 98.3° magnetic, deviation —, variation —");
+    row("vhw lower-case hex", "$VWVHW,101.4,T,098.3,M,5.2,N,9.6,K*5a\r\n", "$VWVHW", Checksum::Ok,
+        "speed log (water, mechanical): speed through water and heading",
+        "speed through water 5.2 kn (9.6 km/h), heading 101.4° true, 098.3° magnetic");
+    row("dpt to the keel", "$SDDPT,12.4,-0.3*4E\r\n", "$SDDPT", Checksum::Ok,
+        "depth sounder: depth, with transducer offset",
+        "depth 12.4 m below the transducer, offset -0.3 m (to the keel)");
+    row("dpt zero byte", QByteArray("$SDDPT,12.4\0,0.5*65\r\n", 21), "$SDDPT", Checksum::Ok,
+        "depth sounder: depth, with transducer offset",
+        "depth 12.4 m below the transducer, offset —");
+    row("dbt", "$SDDBT,40.7,f,12.4,M,6.8,F*0C\r\n", "$SDDBT", Checksum::Ok,
+        "depth sounder: depth below transducer",
+        "depth 12.4 m (40.7 ft, 6.8 fathoms) below the transducer");
+    row("mwv true", "$IIMWV,270.0,T,12.5,M,A*0B\r\n", "$IIMWV", Checksum::Ok,
+        "integrated instruments: wind speed and angle",
+        "wind angle 270.0° true, speed 12.5 m/s, valid");
+    row("mwv byte not text", "$WIMWV,045.0,R,1\xff.5,N,A*D9\r\n", "$WIMWV", Checksum::Ok,
+        "weather instruments: wind speed and angle",
+        "wind angle 045.0° relative (apparent), speed 1\uFFFD.5 kn, valid");
+    row("mtw", "$IIMTW,18.5,C*1F\r\n", "$IIMTW", Checksum::Ok,
+        "integrated instruments: water temperature", "water temperature 18.5 °C");
+    row("rot", "$TIROT,-2.5,A*11\r\n", "$TIROT", Checksum::Ok,
+        "rate of turn indicator: rate of turn", "rate of turn -2.5°/min to port, valid");
+    row("rsa", "$AGRSA,3.5,A,,V*79\r\n", "$AGRSA", Checksum::Ok, "autopilot: rudder angle",
+        "rudder 3.5° to starboard, valid");
+    row("zda", "$GPZDA,201530.00,04,07,2002,00,00*60\r\n", "$GPZDA", Checksum::Ok,
+        "GPS: date and time", "20:15:30 UTC, 04 Jul 2002, local zone 00:00");
+    const char *vdm = "AIS: message from another vessel or station";
+    row("ais only fragment", "!AIVDM,1,1,,B,177KQJ5000G?tO`K>RA1wUbN0TKH,0*5C\r\n", "!AIVDM",
+        Checksum::Ok, vdm, "AIS message 1 (position report, class A), MMSI 477553000, channel B");
+    row("ais first fragment",
+        "!AIVDM,2,1,3,B,55P5TL01VIaAL@7WKO@mBplU@<PDhh000000001S;AJ::4A80?4i@E53,0*3E\r\n",
+        "!AIVDM", Checksum::Ok, vdm,
+        "AIS message 5 (ship name, size and voyage), MMSI 369190000, channel B, fragment 1 of 2");
+    row("ais second fragment", "!AIVDM,2,2,3,B,1@0000000000000,2*55\r\n", "!AIVDM", Checksum::Ok,
+        vdm, "AIS fragment 2 of 2, continuing the message before it, channel B");
+    row("gateway status", "$PHLV,000000,12,0,5,3601,34\r\n", "$PHLV status", Checksum::None,
+        "the gateway's status: bus load, devices, uptime, address",
+        "bus load 12, 5 devices, up 3601 s, address 34");
+    row("gateway ack", "$PHLV,ACK,TX_LIMIT,OFF\r\n", "$PHLV ACK", Checksum::None,
+        "the gateway's acknowledgement of a command", "ACK, TX_LIMIT, OFF");
+    row("raw frame", "!PHLV,127250,1,AAAA\r\n", "!PHLV raw frames", Checksum::None,
+        "raw NMEA 2000 frames from the bus", "127250, 1, AAAA");
+    row("unknown formatter", "$GPXYZ,1,,2*63\r\n", "$GPXYZ", Checksum::Ok,
+        "GPS: not a standard sentence", "1, —, 2");
+    row("unknown talker", "$QQMTW,18.5,C\r\n", "$QQMTW", Checksum::None,
+        "unknown talker QQ: water temperature", "water temperature 18.5 °C");
+    row("proprietary", "$PXYZA,7\r\n", "$PXYZA", Checksum::None,
+        "proprietary sentence of maker code XYZ", "7");
+    row("no comma, overlong", "$ABCDEFGHIJKLMNOP\r\n", "$ABCDEFGHIJK", Checksum::None,
+        "not a standard sentence", "—");
+    row("control byte in address", "$G\x01RMC,1\r\n", "$G\\x01RMC", Checksum::None,
+        "not a standard sentence", "1");
+}
+
+void TestCore::sentenceKindsAndValues()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, kind);
+    QFETCH(Checksum, checksum);
+    QFETCH(QString, meaning);
+    QFETCH(QString, values);
+    const QByteArray k = sentenceKind(line);
+    QCOMPARE(kindText(k), kind);
+    QVERIFY(checksumOf(line) == checksum);
+    QCOMPARE(kindMeaning(k), meaning);
+    QCOMPARE(sentenceValues(line), values);
+}
+
+// Counts, bad checksums and rates from lines at known times; silence after
+// five seconds; a gap that leaves no stale count; the bound on rows.
+void TestCore::tallyCountsRatesAndBounds()
+{
+    SentenceTally t;
+    const QByteArray hdg = "$HCHDG,98.3,,,,*70\r\n";
+    const QByteArray bad_hdg = "$HCHDG,98.4,,,,*70\r\n";
+    const QByteArray rmc = "$GPRMC,123519,A*hh\r\n";
+    // Four HDG a second for twelve seconds, two of them damaged; RMC once a
+    // second for the first six.
+    for (qint64 ms = 1000; ms < 13000; ms += 250) {
+        QCOMPARE(t.note(ms == 5000 || ms == 9000 ? bad_hdg : hdg, ms), 0);
+        if (ms % 1000 == 0 && ms < 7000)
+            QCOMPARE(t.note(rmc, ms + 100), 1);
+    }
+    const KindStats &h = t.rows().at(0);
+    QCOMPARE(h.count, quint64(48));
+    QCOMPARE(h.bad, quint64(2));
+    QVERIFY(h.last_checksum == Checksum::Ok);
+    QCOMPARE(SentenceTally::rate(h, 13000), 4.0);
+    QVERIFY(!SentenceTally::silent(h, 13000));
+    const KindStats &r = t.rows().at(1);
+    QCOMPARE(SentenceTally::rate(r, 6500), 1.0);
+    QVERIFY(SentenceTally::silent(r, 13000) && SentenceTally::rate(r, 13000) == 0);
+
+    // A kind that came only lately is measured over the time it has been
+    // there, not over ten seconds.
+    for (qint64 ms = 11500; ms < 13000; ms += 100)
+        t.note("$IIMTW,18.5,C*1F\r\n", ms);
+    QCOMPARE(SentenceTally::rate(t.rows().at(2), 13000), 10.0);
+    // After a long gap the slots of ten seconds ago count nothing.
+    t.note(hdg, 30000);
+    QCOMPARE(SentenceTally::rate(t.rows().at(0), 31000), 0.1);
+
+    // A peer that makes up kinds without end fills max_rows rows; the rest
+    // share the last, which a known kind never joins.
+    t.clear();
+    QVERIFY(t.rows().empty());
+    for (int i = 0; i < 10000; ++i)
+        t.note("$X" + QByteArray::number(i) + ",1\r\n", 1000);
+    t.note(hdg, 1000);
+    QCOMPARE(int(t.rows().size()), SentenceTally::max_rows + 1);
+    QCOMPARE(t.rows().back().kind, QByteArray(kind::other_kinds));
+    QCOMPARE(t.rows().back().count, quint64(10000 - SentenceTally::max_rows + 1));
+    QCOMPARE(t.note("$X3,1\r\n", 1000), 3);
+}
+
+void TestCore::modeCoverage()
+{
+    QCOMPARE(tavix::modeCoverage(
+                 0, { "RMC", "HDG", "VHW", "MWV", "DPT", "MTW", "VLW", "ROT", "RSA", "GSV" },
+                 { "MTW", "GSV" }, 0),
+             QStringLiteral("Mode 0 delivers 12 kinds of sentence, with mixed talker IDs: 9 seen, "
+                            "not seen yet: APB, RMB, XTE (these come only when a device on the "
+                            "bus sends their source data). Silent for more than 5 s: MTW."));
+    QCOMPARE(tavix::modeCoverage(8, { "DPT", "MTW", "VHW", "VLW", "RMC" }, {}, 0),
+             QStringLiteral("Mode 8 delivers 5 kinds of sentence, with talker ID SD: all 5 seen."));
+    QCOMPARE(tavix::modeCoverage(15, {}, {}, 42),
+             QStringLiteral("Mode 15 delivers raw NMEA 2000 frames, no NMEA 0183 sentences: 42 "
+                            "received."));
+    QVERIFY(tavix::modeCoverage(9, {}, {}, 0)
+                .contains(QStringLiteral("mode 9, which the tool "
+                                         "does not know")));
 }
 
 QTEST_GUILESS_MAIN(TestCore)

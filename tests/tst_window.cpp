@@ -1,8 +1,14 @@
 // The window as a user meets it: its pages driven by received lines, the
 // bytes every button sends, a change of gateway, the log and its save step,
-// and the serial settings dialog.
+// the Sentences tab over both links, screen readers and the keyboard, and
+// the serial settings dialog.
 #include "app/accessibility.h"
 #include "app/mainwindow.h"
+#include "console/sentencesmodel.h"
+#include "console/sentencesview.h"
+#ifdef Q_OS_UNIX
+#include "gatewaysim.h"
+#endif
 #include "settings/settingsdialog.h"
 #include "testsupport.h"
 
@@ -83,6 +89,7 @@ private slots:
     void trafficCommandsAndToggles();
     void logFileButtonAndFailedSaves();
     void closingAndDefaultDialog();
+    void sentencesTabOverBothLinks();
     void settingsDialog();
 
 private:
@@ -311,7 +318,10 @@ void TestWindow::screenReaderAndKeyboard()
     QVERIFY(a11y(w.findChild<Console *>())->state().readOnly);
     // Ctrl+Tab turns the tab from anywhere, the console too.
     QTest::keyClick(w.findChild<Console *>(), Qt::Key_Tab, Qt::ControlModifier);
-    QCOMPARE(tab_bar->currentIndex(), 0);
+    QCOMPARE(tab_bar->currentIndex(), 2);
+    QCOMPARE(round(tab_bar),
+             (QStringList{ "Sentences", "What the gateway's mode delivers",
+                           "Clear the sentence table", "Sentences received" }));
 
     // The match in words, and in red and green that read on the background
     // as text and as the button's face with its text, after each of the
@@ -626,6 +636,120 @@ void TestWindow::settingsDialog()
     dialog->checkCustomBaudRatePolicy(0);
     QVERIFY(!baud->isEditable());
     delete dialog;
+}
+
+#ifdef Q_OS_UNIX
+namespace {
+
+// The Sentences tab's rows as shown, by the text of their first column.
+QMap<QString, QStringList> sentenceRows(const QAbstractItemModel &m)
+{
+    QMap<QString, QStringList> rows;
+    for (int r = 0; r < m.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < m.columnCount(); ++c)
+            cells << m.index(r, c).data().toString();
+        rows.insert(cells.first(), cells);
+    }
+    return rows;
+}
+
+} // namespace
+#endif
+
+// The instruments' lines through both links into the Sentences tab: what it
+// counts (what the log takes, never what the tool sends), how it reads them,
+// that it sorts by number, stands still while hidden, and starts afresh with
+// Clear and with a new choice of product.
+void TestWindow::sentencesTabOverBothLinks()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the simulator needs pseudo-terminals");
+#else
+    gatewaysim::TorvelSimulator torvel(0);
+    torvel.setRestartDelay(20);
+    torvel.setStatusInterval(200);
+    torvel.setInstrumentData(true);
+    torvel.setNoise(5);
+    QVERIFY(torvel.start());
+    MainWindow w;
+    w.setTorvelEndpoint(QStringLiteral("127.0.0.1"), torvel.port());
+    w.show();
+    auto *tabs = child<QTabWidget>(w, "tabWidget");
+    auto *view = child<SentencesView>(w, "sentencesTab");
+    auto *table = child<QTableView>(w, "sentencesTable");
+    SentencesModel *model = view->model();
+    QCOMPARE(tabs->tabText(tabs->indexOf(view)), QStringLiteral("Sentences"));
+    child<QPushButton>(w, "logStartStopButton")->click();
+    w.loadTorvel();
+    QTRY_VERIFY(w.state().torvel_identified);
+    tabs->setCurrentWidget(view);
+    torvel.setDataRate(60);
+    const QString mode_0 = QStringLiteral(
+        "Mode 0 delivers 12 kinds of sentence, with mixed talker IDs: 9 seen, not seen yet: APB, "
+        "RMB, XTE (these come only when a device on the bus sends their source data).");
+    auto *summary = child<QLabel>(w, "sentencesSummary");
+    QTRY_COMPARE_WITH_TIMEOUT(summary->text(), mode_0, 5000);
+    QTest::qWait(1500);
+    torvel.setDataRate(0);
+    torvel.setStatusInterval(0);
+    QTest::qWait(2 * SentencesView::refresh_ms);
+
+    // Every line the log took, one in five damaged on the way.
+    QMap<QString, QStringList> rows = sentenceRows(*model);
+    quint64 counted = 0, bad = 0;
+    for (const QStringList &row : qAsConst(rows)) {
+        counted += row.at(SentencesModel::Count).toULongLong();
+        if (row.at(SentencesModel::Checksum).startsWith(QLatin1String("BAD ")))
+            bad += row.at(SentencesModel::Checksum).mid(4).toULongLong();
+    }
+    QCOMPARE(counted, quint64(w.state().log_lines.size()));
+    QCOMPARE(bad, torvel.dataLinesSent() / 5);
+    QVERIFY(!rows.contains(QStringLiteral("$PHLV")));
+    const QStringList mtw = rows.value(QStringLiteral("$YXMTW"));
+    QCOMPARE(mtw.mid(SentencesModel::InMode, 2),
+             (QStringList{ "listed", "transducer: water temperature" }));
+    QVERIFY(mtw.at(SentencesModel::Latest).startsWith(QStringLiteral("water temperature 17.4 °C")));
+    QCOMPARE(rows.value(QStringLiteral("$PHLV status")).at(SentencesModel::InMode),
+             QStringLiteral("no"));
+    // Sorted by number, the compass comes first: four lines a turn of the
+    // instruments, the others two or one.
+    table->sortByColumn(SentencesModel::Rate, Qt::DescendingOrder);
+    QCOMPARE(table->model()->index(0, 0).data().toString(), QStringLiteral("$HCHDG"));
+    table->sortByColumn(SentencesModel::Count, Qt::DescendingOrder);
+    QCOMPARE(table->model()->index(0, 0).data().toString(), QStringLiteral("$HCHDG"));
+
+    // Hidden, the tab shows nothing new until it is shown again.
+    tabs->setCurrentIndex(1);
+    torvel.sendRaw(gatewaysim::withChecksum("$IIXDR,C,19.5,C,AIR"));
+    QTRY_VERIFY(consoleText(w).contains(QLatin1String("$IIXDR")));
+    QTest::qWait(2 * SentencesView::refresh_ms);
+    QVERIFY(!sentenceRows(*model).contains(QStringLiteral("$IIXDR")));
+    tabs->setCurrentWidget(view);
+    QCOMPARE(sentenceRows(*model).value(QStringLiteral("$IIXDR")).at(SentencesModel::Latest),
+             QStringLiteral("C, 19.5, C, AIR"));
+
+    child<QPushButton>(w, "sentencesClearButton")->click();
+    QCOMPARE(model->rowCount(), 0);
+
+    // The Sernix, chosen next, starts from an empty table.
+    gatewaysim::SernixSimulator sernix(8);
+    sernix.setInstrumentData(true);
+    QVERIFY(sernix.start());
+    w.setPortLister(adapterAt(sernix.portName()));
+    torvel.sendRaw(gatewaysim::withChecksum("$IIXDR,C,19.5,C,AIR"));
+    QTRY_COMPARE(model->rowCount(), 1);
+    w.loadSernix();
+    QCOMPARE(model->rowCount(), 0);
+    QTRY_VERIFY(w.state().sernix_identified);
+    tabs->setCurrentWidget(view);
+    sernix.setDataRate(10);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        summary->text(),
+        QStringLiteral("Mode 8 delivers 5 kinds of sentence, with talker ID SD: all 5 seen."),
+        5000);
+    QVERIFY(!sentenceRows(*model).contains(QStringLiteral("$IIXDR")));
+#endif
 }
 
 QTEST_MAIN(TestWindow)

@@ -264,13 +264,12 @@ void GatewayBrain::dataTick()
     m_dataDue = due;
     // After a stall, a gateway does not make up for lost time in one burst.
     count = qMin<quint64>(count, quint64(m_dataRate));
-    const bool raw = m_mode == 15;
     bool sent_any = false;
     for (quint64 i = 0; i < count; ++i) {
         if (!m_link->canTakeData())
             break;
         const quint64 seq = m_nextSeq;
-        if (!m_link->sendDataLine(seq, raw ? numberedFrame(seq) : numberedLine(seq), baud()))
+        if (!m_link->sendDataLine(seq, dataLine(seq), baud()))
             break;
         ++m_nextSeq;
         ++m_dataSent;
@@ -278,6 +277,20 @@ void GatewayBrain::dataTick()
     }
     if (sent_any)
         m_link->endDataBatch();
+}
+
+QByteArray GatewayBrain::dataLine(quint64 seq) const
+{
+    if (m_mode == 15)
+        return numberedFrame(seq);
+    QByteArray line = m_instruments ? instrumentSentence(m_mode, seq) : numberedLine(seq);
+    if (m_noiseEvery > 0 && seq % quint64(m_noiseEvery) == quint64(m_noiseEvery) - 1) {
+        // A bit flipped on the wire, in the first field.
+        const int at = line.indexOf(',') + 1;
+        if (at > 0 && at < line.size() - 5)
+            line[at] = char(line[at] ^ 0x01);
+    }
+    return line;
 }
 
 } // namespace gatewaysim

@@ -55,6 +55,8 @@ public:
     void setRawInitialised(bool on) { m_rawInitialised = on && m_mode == 15; }
     void setStatusInterval(int ms);
     void setDataRate(int lines_per_second);
+    void setInstrumentData(bool on) { m_instruments = on; }
+    void setNoise(int every_n) { m_noiseEvery = qMax(0, every_n); }
     void setNextSequence(quint64 seq) { m_nextSeq = seq; }
     quint64 nextSequence() const { return m_nextSeq; }
     quint64 dataLinesSent() const { return m_dataSent; }
@@ -83,6 +85,7 @@ private:
     void reply(const QByteArray &line, int baud);
     bool dataFlowing() const;
     void resetDataClock();
+    QByteArray dataLine(quint64 seq) const;
 
     const Model m_model;
     GatewayTransport *const m_link;
@@ -96,6 +99,8 @@ private:
     int m_modeChangeDelay = 1000;
     int m_statusInterval = 1000;
     int m_dataRate = 0;
+    bool m_instruments = false;
+    int m_noiseEvery = 0;
     // The mode a pending restart belongs to, so that the second copy of a
     // mode sentence is acknowledged without starting the change again.
     int m_restartForMode = -1;

@@ -113,6 +113,16 @@ void GatewaySimulator::setDataRate(int lines_per_second)
     d->run([this, lines_per_second] { d->brain->setDataRate(lines_per_second); });
 }
 
+void GatewaySimulator::setInstrumentData(bool on)
+{
+    d->run([this, on] { d->brain->setInstrumentData(on); });
+}
+
+void GatewaySimulator::setNoise(int every_n)
+{
+    d->run([this, every_n] { d->brain->setNoise(every_n); });
+}
+
 void GatewaySimulator::setNextSequence(quint64 seq)
 {
     d->run([this, seq] { d->brain->setNextSequence(seq); });

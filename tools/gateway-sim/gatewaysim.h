@@ -29,6 +29,11 @@ QByteArray numberedLine(quint64 seq);
 // A numbered raw frame, "!PHLV,65300,35,<8 bytes little endian in Base64>\r\n",
 // the form data takes in RAW mode.
 QByteArray numberedFrame(quint64 seq);
+// The seq-th data line of a gateway in a mode other than RAW, as the
+// instruments on a boat's bus make it: the mode's own kinds of sentence
+// (RMC, HDG, ...), each at its own share of the lines, with values that
+// change as the boat goes.
+QByteArray instrumentSentence(int mode, quint64 seq);
 // The sequence number of a numbered line or frame (line end optional);
 // nothing for any other line, a damaged one or one with a wrong checksum.
 std::optional<quint64> sequenceOf(const QByteArray &line);
@@ -66,6 +71,12 @@ public:
     void setStatusInterval(int ms);
     // Numbered data lines per second while data output runs; 0 (default) stops.
     void setDataRate(int lines_per_second);
+    // Data lines are the mode's own sentences (instrumentSentence) rather
+    // than numbered lines; RAW mode keeps its frames.
+    void setInstrumentData(bool on);
+    // Every n-th data line has one character garbled on the way, so that its
+    // checksum no longer matches; 0 (default): none.
+    void setNoise(int every_n);
     // Sequence number of the next numbered data line (default 0).
     void setNextSequence(quint64 seq);
     quint64 nextSequence() const;

@@ -145,10 +145,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption rate_opt(QStringLiteral("data-rate"),
                                       QStringLiteral("Numbered data lines per second."),
                                       QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption sentences_opt(
+        QStringLiteral("sentences"),
+        QStringLiteral("Data lines are the mode's own sentences (RMC, HDG, ...) with changing "
+                       "values, not numbered lines."));
+    const QCommandLineOption noise_opt(
+        QStringLiteral("noise"),
+        QStringLiteral("Garble one character of every N-th data line (its checksum fails)."),
+        QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption verbose_opt(QStringLiteral("verbose"),
                                          QStringLiteral("Log received and sent lines to stderr."));
-    parser.addOptions(
-        { mode_opt, link_opt, port_opt, address_opt, status_opt, rate_opt, verbose_opt });
+    parser.addOptions({ mode_opt, link_opt, port_opt, address_opt, status_opt, rate_opt,
+                        sentences_opt, noise_opt, verbose_opt });
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
@@ -167,6 +175,9 @@ int main(int argc, char *argv[])
     const int data_rate = parser.value(rate_opt).toInt(&ok);
     if (!ok || data_rate < 0)
         return fail(QStringLiteral("bad --data-rate"));
+    const int noise = parser.value(noise_opt).toInt(&ok);
+    if (!ok || noise < 0)
+        return fail(QStringLiteral("bad --noise"));
     const uint port = parser.value(port_opt).toUInt(&ok);
     if (!ok || port > 65535)
         return fail(QStringLiteral("bad --port"));
@@ -202,6 +213,8 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
 
     sim->setStatusInterval(status_ms);
+    sim->setInstrumentData(parser.isSet(sentences_opt));
+    sim->setNoise(noise);
     sim->setDataRate(data_rate);
     if (parser.isSet(verbose_opt)) {
         QObject::connect(sim.get(), &gatewaysim::GatewaySimulator::lineReceived,
