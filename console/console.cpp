@@ -55,9 +55,12 @@ Console::Console(QWidget *parent)
 
     // Output only: nothing the user pastes or drops reaches the pane, and
     // Tab leaves it like any other output field instead of trapping the
-    // keyboard.
+    // keyboard. Read-only, so that an input method (a dead key, a compose
+    // sequence, IBus) has no cursor to write at and a drag moves none; key
+    // presses still come to keyPressEvent().
     setAcceptDrops(false);
     setTabChangesFocus(true);
+    setReadOnly(true);
 
     // The toolkit shapes a line's text to lay it out and by default throws
     // the result away, so every repaint shaped every visible line again.
@@ -232,6 +235,9 @@ Console::Batch::~Batch()
 void Console::setLocalEcho(bool on)
 {
     local_echo = on;
+    // A console that echoes keys is edited by them, an input method's text
+    // included.
+    setReadOnly(!on);
 }
 
 void Console::keyPressEvent(QKeyEvent *e)
