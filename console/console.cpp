@@ -53,11 +53,13 @@ Console::Console(QWidget *parent)
     p.setColor(QPalette::Text, Qt::black);
     setPalette(p);
 
-    // Output only: nothing the user pastes or drops reaches the pane, and
-    // Tab leaves it like any other output field instead of trapping the
-    // keyboard. Read-only, so that an input method (a dead key, a compose
-    // sequence, IBus) has no cursor to write at and a drag moves none; key
-    // presses still come to keyPressEvent().
+    // Output only: no input method's text (a dead key, a compose sequence,
+    // IBus) and nothing the user pastes or drops reaches the pane, a drag
+    // moves no cursor, and Tab leaves it like any other output field instead
+    // of trapping the keyboard. Read-only sees to all of it, while key
+    // presses still come to keyPressEvent(); the drop and paste refusals
+    // below and Tab's focus change keep it so with local echo on, which
+    // makes the pane editable.
     setAcceptDrops(false);
     setTabChangesFocus(true);
     setReadOnly(true);
