@@ -53,13 +53,17 @@ Console::Console(QWidget *parent)
     p.setColor(QPalette::Text, Qt::black);
     setPalette(p);
 
-    // Output only: nothing the user pastes or drops reaches the pane, a
-    // screen reader announces it as text that cannot be edited, and Tab
-    // leaves it like any other output field instead of trapping the
-    // keyboard.
-    setReadOnly(true);
+    // Output only: no input method's text (a dead key, a compose sequence,
+    // IBus) and nothing the user pastes or drops reaches the pane, a drag
+    // moves no cursor, a screen reader announces it as text that cannot be
+    // edited, and Tab leaves it like any other output field instead of
+    // trapping the keyboard. Read-only sees to all of it, while key presses
+    // still come to keyPressEvent(); the drop and paste refusals below and
+    // Tab's focus change keep it so with local echo on, which makes the
+    // pane editable.
     setAcceptDrops(false);
     setTabChangesFocus(true);
+    setReadOnly(true);
 
     // The toolkit shapes a line's text to lay it out and by default throws
     // the result away, so every repaint shaped every visible line again.
@@ -233,8 +237,9 @@ Console::Batch::~Batch()
 
 void Console::setLocalEcho(bool on)
 {
-    // Typed keys then edit the pane.
     local_echo = on;
+    // A console that echoes keys is edited by them, an input method's text
+    // included.
     setReadOnly(!on);
 }
 

@@ -138,12 +138,19 @@ void MainWindow::readData()
         return;
     QScopedValueRollback<bool> guard(reading_serial, true);
     const Console::Batch batch(console); // one insert into the console for all
+    // A mode acknowledgement sends the restart sequence and waits for it to
+    // leave; an adapter pulled during that wait ends the link there
+    // (handleError). The lines read with it came from a link that is gone.
+    const quint64 generation = link_generation;
     // read() of what is there, not readAll(): readAll() takes a 16 KiB
     // buffer for each of the adapter's few-byte packets and then shrinks it.
     while (serial->isOpen() && serial->bytesAvailable() > 0) {
         const QList<QByteArray> lines = serial_framer.feed(serial->read(serial->bytesAvailable()));
-        for (const QByteArray &line : lines)
+        for (const QByteArray &line : lines) {
+            if (link_generation != generation)
+                return;
             process_line(line);
+        }
     }
 }
 

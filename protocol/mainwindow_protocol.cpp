@@ -9,6 +9,7 @@
 #include "protocol/modes.h"
 #include "protocol/sentences.h"
 
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QTcpSocket>
 
@@ -36,8 +37,11 @@ void MainWindow::writeData(QByteArray data)
         ui->heartbeatLabelConfigTab->setText(QStringLiteral(" "));
         if (serial->isOpen()) {
             sent = serial->write(data) == data.size();
-            if (serial->bytesToWrite() > 0)
-                serial->waitForBytesWritten(serial_write_timeout_ms);
+            // Sent once every byte has left within the wait: not when the
+            // time ran out, nor when the port failed (and was closed) in it.
+            const QDeadlineTimer deadline(serial_write_timeout_ms);
+            while (sent && serial->bytesToWrite() > 0)
+                sent = serial->waitForBytesWritten(int(deadline.remainingTime()));
         }
     }
     // The console shows what went out, never what only would have.
@@ -293,6 +297,10 @@ void MainWindow::changeBaud()
 {
     if (st.link_is_tcp)
         return;
-    if (serial->isOpen())
+    if (serial->isOpen()) {
         serial->setBaudRate(st.baud_rate);
+        // Half a line read at the old rate would join the first line of the
+        // new one; a new rate starts afresh, as a new open does.
+        serial_framer.clear();
+    }
 }

@@ -1,6 +1,6 @@
 // The traffic pane: the text it shows, the newest hundred lines in view,
-// input that never edits it, and repaints paced (a page at a time in a
-// flood) without losing a line.
+// input (keys, an input method, the mouse) that never edits it, and repaints
+// paced (a page at a time in a flood) without losing a line.
 #include "console/console.h"
 
 #include "testsupport.h"
@@ -144,12 +144,33 @@ void TestConsole::inputNeverEditsOrMovesTheEnd()
     QCOMPARE(offered.at(0).at(0).toByteArray(), QByteArray("a"));
     QCOMPARE(offered.at(1).at(0).toByteArray(), QByteArray());
 
-    // A click takes the focus and nothing else: neither it, a double click
-    // nor a shift click moves the cursor or selects, and no menu comes up.
+    // Nor is an input method's text (a dead key, a compose sequence, IBus)
+    // taken, before a click or after: the pane tells the input method it
+    // takes none, and refuses what comes all the same.
+    const auto takesInputMethodText = [&console](const QString &commit) {
+        QInputMethodQueryEvent query(Qt::ImEnabled);
+        QApplication::sendEvent(&console, &query);
+        QInputMethodEvent input;
+        input.setCommitString(commit);
+        QApplication::sendEvent(&console, &input);
+        return query.value(Qt::ImEnabled).toBool();
+    };
+    QVERIFY(!takesInputMethodText(QStringLiteral("\u00e9")));
+
+    // A click takes the focus and nothing else: neither it, a double click,
+    // a drag nor a shift click moves the cursor or selects, and no menu
+    // comes up.
     console.clearFocus();
     QTest::mouseClick(console.viewport(), Qt::LeftButton, {}, onFirstWord);
     QVERIFY(console.hasFocus());
+    QVERIFY(!takesInputMethodText(QStringLiteral("\u00fc")));
+    QCOMPARE(console.toPlainText(), text);
     QTest::mouseDClick(console.viewport(), Qt::LeftButton, {}, onFirstWord);
+    QTest::mousePress(console.viewport(), Qt::LeftButton, {}, onFirstWord);
+    QMouseEvent drag(QEvent::MouseMove, QPoint(2, 2), console.viewport()->mapToGlobal(QPoint(2, 2)),
+                     Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(console.viewport(), &drag);
+    QTest::mouseRelease(console.viewport(), Qt::LeftButton, {}, QPoint(2, 2));
     QTest::mouseClick(console.viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(2, 2));
     QCOMPARE(console.textCursor().position(), end);
     QVERIFY(!console.textCursor().hasSelection());

@@ -180,8 +180,19 @@ void TestSerialLink::sessionFromLinesToUnplug()
     // A mode change: both mode sentences leave at the old rate, the port
     // follows the gateway to its new rate half a second later, and every
     // acknowledgement restarts the gateway, which comes back in mode 15.
+    // Half a line that came at the old rate after the acknowledgements is
+    // dropped at the switch: the first line at the new rate stands alone.
     child<QComboBox>(rig.w, "selectModeBox")->setCurrentIndex(10);
     rig.sim.clearReceived();
+    const QByteArray cut = "$GPTXT,01,01,02,CUT SHORT AT THE OLD RATE";
+    const QByteArray whole = "$GPTXT,01,01,02,WHOLE AT THE NEW RATE*00\r\n";
+    int acks = 0;
+    QObject::connect(&rig.sim, &SernixSimulator::lineSent, &rig.sim, [&](const QByteArray &line) {
+        if (line.startsWith("$PHLV,ACK,TAVIX_MODE,") && ++acks == 2)
+            rig.sim.sendRaw(cut, false);
+    });
+    const QMetaObject::Connection at_switch = QObject::connect(
+        rig.port, &QSerialPort::baudRateChanged, [&] { rig.sim.sendRaw(whole, false); });
     const qint64 clicked_at = rig.clock.elapsed();
     child<QPushButton>(rig.w, "changeModeButton")->click();
     const QByteArray mode_sentence = "$PHLV,TAVIX_MODE,15,\r\n";
@@ -189,13 +200,15 @@ void TestSerialLink::sessionFromLinesToUnplug()
                               (QList<QByteArray>{ mode_sentence, mode_sentence }), 1000);
     QCOMPARE(rig.sim.receivedRates().mid(0, 2), (QList<int>{ 4800, 4800 }));
     QTRY_COMPARE_WITH_TIMEOUT(rig.sim.toolBaud(), 230400, 2000);
+    QObject::disconnect(at_switch);
     QVERIFY(rig.clock.elapsed() - clicked_at >= 450);
     QTRY_COMPARE_WITH_TIMEOUT(rig.w.state().conversion_mode, 15, 3000);
+    QCOMPARE(acks, 2);
     const QString shown = consoleLines(rig.w).join('|');
     const QString sent = "|$PHLV,TAVIX_MODE,15,|$PHLV,TAVIX_MODE,15,";
     const QString ack = "|$PHLV,ACK,TAVIX_MODE,15|$PHLV,CMD|$PHLV,CMD|$PHLV,CMD"
                         "|$PHLV,TAVIX_OFFLINE,|$PHLV,TAVIX_OFFLINE,";
-    QVERIFY2(shown.endsWith(sent + ack) || shown.endsWith(sent + ack + ack), qPrintable(shown));
+    QVERIFY2(shown.endsWith(sent + ack + ack + '|' + whole.trimmed()), qPrintable(shown));
     QCOMPARE(statusText(rig.w), connectedText(15));
 
     // The gateway now runs at 38400 and reports its status often. A second
@@ -239,6 +252,30 @@ void TestSerialLink::sessionFromLinesToUnplug()
     const QString console_before = consoleText(rig.w);
     child<QPushButton>(rig.w, "restartButtonfromData")->click();
     QCOMPARE(consoleText(rig.w), console_before);
+
+    // Plugged in again, and pulled while the restart that a mode
+    // acknowledgement starts goes out, a status sentence and an identity
+    // reply having come in the same read: the link ends there. Neither of
+    // them is handled, the selection page and its text stay, and of the
+    // restart only the bytes that left are shown.
+    SernixSimulator replugged(0);
+    replugged.setStatusInterval(0);
+    QVERIFY(replugged.start());
+    rig.w.setPortLister(adapterAt(replugged.portName()));
+    rig.press();
+    QTRY_COMPARE_WITH_TIMEOUT(statusText(rig.w), connectedText(0), 3000);
+    QObject::connect(rig.port, &QSerialPort::bytesWritten, &replugged, [&replugged] {
+        if (!replugged.unplugged())
+            replugged.unplug(); // once the restart's first sentences have left
+    });
+    replugged.sendRaw("$PHLV,ACK,TAVIX_MODE,15\r\n" + wire::status + wire::sernix_15, false);
+    QTRY_COMPARE_WITH_TIMEOUT(closer.titles.size(), 2, 3000);
+    QTest::qWait(200);
+    QCOMPARE(statusText(rig.w), QStringLiteral("   Sernix disconnected"));
+    QCOMPARE(child<QStackedWidget>(rig.w, "stackedWidget")->currentIndex(), 0);
+    const QString shown_at_pull = consoleLines(rig.w).join('|');
+    QVERIFY2(shown_at_pull.endsWith("|$PHLV,ACK,TAVIX_MODE,15|$PHLV,CMD|$PHLV,CMD|$PHLV,CMD"),
+             qPrintable(shown_at_pull));
 }
 
 QTEST_MAIN(TestSerialLink)
