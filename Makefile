@@ -1,8 +1,14 @@
 # The two everyday commands: `make run` and `make test` (on a machine without
 # make, ./run and ./test at the root install it and then call these).
-BUILD_DIR ?= build
+# The toolkit: Qt 5, or Qt 6 with QT_MAJOR=6, each built in folders of its
+# own (build/ and build-qt6/).
+QT_MAJOR ?= 5
+export QT_MAJOR
+QT_SUFFIX := $(if $(filter 5,$(QT_MAJOR)),,-qt$(QT_MAJOR))
+BUILD_DIR ?= build$(QT_SUFFIX)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+override CMAKE_FLAGS += -DQT_MAJOR=$(QT_MAJOR)
 # CI treats warnings as errors.
 ifneq ($(CI),)
 CMAKE_FLAGS += -DTAVIX_WERROR=ON
@@ -59,7 +65,7 @@ clean:
 # The test suite again, built with AddressSanitizer and UBSan; any report
 # fails the run. Leaks inside the toolkit's own libraries are suppressed by
 # tests/lsan.supp, never ours.
-ASAN_BUILD_DIR ?= build-asan
+ASAN_BUILD_DIR ?= build-asan$(QT_SUFFIX)
 SANITIZER_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
@@ -71,7 +77,7 @@ test-asan: deps-test
 
 # libFuzzer targets, each run for FUZZ_SECONDS on a copy of its seed corpus
 # in the build folder, so that the committed seeds never grow.
-FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_BUILD_DIR ?= build-fuzz$(QT_SUFFIX)
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = fuzz_sentences fuzz_lineframer fuzz_process_line
 FUZZ_FLAGS ?=

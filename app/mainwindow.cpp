@@ -148,6 +148,17 @@ QIcon MainWindow::toolIcon()
     return QIcon::fromTheme(QStringLiteral("tavix-gateway-tool"), bundled);
 }
 
+void MainWindow::prepareApplication()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Follow the desktop's scale factor: the form's fixed geometry and its
+    // pictures are in device-independent pixels, so on a display scaled to
+    // 200% they double instead of shrinking to half. Qt 6 always does.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
+}
+
 void MainWindow::setPortLister(PortLister lister)
 {
     port_lister = std::move(lister);

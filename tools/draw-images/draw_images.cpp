@@ -31,7 +31,7 @@ namespace {
 
 const QColor accent(0xf2, 0x8c, 0x28); // the maker's orange
 
-QFont sansFont(qreal pixelSize, int weight)
+QFont sansFont(qreal pixelSize, QFont::Weight weight)
 {
     QFont f(QStringLiteral("Nimbus Sans"));
     f.setPixelSize(qRound(pixelSize));
