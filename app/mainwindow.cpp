@@ -157,6 +157,13 @@ void MainWindow::prepareApplication()
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
 #endif
+    // The X11 platform of Qt 5 sets up OpenGL as it connects to the display,
+    // which loads the Mesa driver and its LLVM compiler: more than half of
+    // the tool's memory, for drawing it never does (its widgets are drawn on
+    // the CPU). Qt 6 would load it at the first use, but there is none. A
+    // user's own choice of integration stands.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
 }
 
 void MainWindow::setPortLister(PortLister lister)
