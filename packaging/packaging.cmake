@@ -13,12 +13,13 @@ set(TAVIX_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 # The Qt 6 build is a package of a name of its own, so that its file and apt
 # tell it from the Qt 5 build's; installing either replaces the other.
 set(TAVIX_PACKAGE_NAME tavix-gateway-tool)
-if(NOT QT_MAJOR STREQUAL "5")
-    set(TAVIX_PACKAGE_NAME tavix-gateway-tool-qt${QT_MAJOR})
+set(CPACK_DEBIAN_PACKAGE_CONFLICTS tavix-gateway-tool-qt6)
+if(QT_MAJOR STREQUAL "6")
+    set(TAVIX_PACKAGE_NAME tavix-gateway-tool-qt6)
     set(CPACK_DEBIAN_PACKAGE_CONFLICTS tavix-gateway-tool)
-    set(CPACK_DEBIAN_PACKAGE_REPLACES tavix-gateway-tool)
     set(CPACK_DEBIAN_PACKAGE_PROVIDES tavix-gateway-tool)
 endif()
+set(CPACK_DEBIAN_PACKAGE_REPLACES ${CPACK_DEBIAN_PACKAGE_CONFLICTS})
 # Installing and packaging take what has been built: `make package` builds
 # first, and the package test must not rebuild the tree under the other tests
 # running beside it.
