@@ -933,6 +933,27 @@ private:
     quint64 newest_painted; // one past the newest line on screen
 };
 
+// What a latency row makes of the times of the lines written: median, 99th
+// percentile and longest, and whether every line was timed.
+struct Latency
+{
+    QString text; // ends inside an open parenthesis, for the row to add to
+    double p99;
+    bool all;
+};
+
+Latency latencyOf(std::vector<double> &ms, quint64 sent, int decimals)
+{
+    const double p99 = percentile(ms, 99);
+    return { QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms (%4 of %5 lines")
+                 .arg(percentile(ms, 50), 0, 'f', decimals)
+                 .arg(p99, 0, 'f', decimals)
+                 .arg(ms.empty() ? 0 : ms.back(), 0, 'f', decimals)
+                 .arg(ms.size())
+                 .arg(sent),
+             p99, !ms.empty() && ms.size() == sent };
+}
+
 bool latency(std::vector<Row> &rows)
 {
     const QString figure = QStringLiteral("latency at 10 lines/s, 10 s (TCP)");
@@ -947,22 +968,12 @@ bool latency(std::vector<Row> &rows)
     rig.sim.setDataRate(0);
     runFor(200);
     const quint64 sent = rig.sim.dataLinesSent();
-    std::vector<double> &ms = times.shown_ms;
-    const size_t got = ms.size();
-    const double median = percentile(ms, 50);
-    const double p99 = percentile(ms, 99);
-    const double worst = ms.empty() ? 0 : ms.back();
-    const double inserted_median = percentile(times.inserted_ms, 50);
+    const Latency shown = latencyOf(times.shown_ms, sent, 2);
     rows.push_back({ figure,
-                     QStringLiteral("on screen: median %1 ms, p99 %2 ms, max %3 ms (%4 of %5 "
-                                    "lines; in the document after a median %6 ms)")
-                         .arg(median, 0, 'f', 2)
-                         .arg(p99, 0, 'f', 2)
-                         .arg(worst, 0, 'f', 2)
-                         .arg(got)
-                         .arg(sent)
-                         .arg(inserted_median, 0, 'f', 2),
-                     QStringLiteral("p99 < 30 ms"), verdict(p99 < 30 && got == sent && got > 0),
+                     QStringLiteral("on screen: %1; in the document after a median %2 ms)")
+                         .arg(shown.text)
+                         .arg(percentile(times.inserted_ms, 50), 0, 'f', 2),
+                     QStringLiteral("p99 < 30 ms"), verdict(shown.p99 < 30 && shown.all),
                      commandFor("latency") });
     return true;
 }
@@ -985,22 +996,14 @@ bool floodLatency(std::vector<Row> &rows)
     rig.sim.setDataRate(0);
     runFor(1500); // the last page
     const quint64 sent = rig.sim.dataLinesSent();
-    std::vector<double> &ms = times.newest_ms;
-    const size_t got = ms.size();
-    const double median = percentile(ms, 50);
-    const double p99 = percentile(ms, 99);
-    const double worst = ms.empty() ? 0 : ms.back();
+    const Latency newest = latencyOf(times.newest_ms, sent, 1);
     rows.push_back({ figure,
-                     QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms (%4 of %5 lines; %6 of "
-                                    "them shown, the others passed over); %7 console repaints/s")
-                         .arg(median, 0, 'f', 1)
-                         .arg(p99, 0, 'f', 1)
-                         .arg(worst, 0, 'f', 1)
-                         .arg(got)
-                         .arg(sent)
+                     QStringLiteral("%1; %2 of them shown, the others passed over); %3 console "
+                                    "repaints/s")
+                         .arg(newest.text)
                          .arg(times.shown_ms.size())
                          .arg(repaints / 10),
-                     QStringLiteral("p99 <= 150 ms"), verdict(p99 <= 150 && got == sent && got > 0),
+                     QStringLiteral("p99 <= 150 ms"), verdict(newest.p99 <= 150 && newest.all),
                      commandFor("flood-latency") });
     return true;
 }
