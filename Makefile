@@ -8,11 +8,12 @@ QT_SUFFIX := $(if $(filter 5,$(QT_MAJOR)),,-qt$(QT_MAJOR))
 BUILD_DIR ?= build$(QT_SUFFIX)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
-override CMAKE_FLAGS += -DQT_MAJOR=$(QT_MAJOR)
 # CI treats warnings as errors.
 ifneq ($(CI),)
 CMAKE_FLAGS += -DTAVIX_WERROR=ON
 endif
+# Last: once overridden, the variable takes no plain assignment any more.
+override CMAKE_FLAGS += -DQT_MAJOR=$(QT_MAJOR)
 
 .PHONY: all deps deps-test deps-package build run test clean deps-fuzz fuzz test-asan
 
