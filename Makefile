@@ -1,12 +1,19 @@
 # The two everyday commands: `make run` and `make test` (on a machine without
 # make, ./run and ./test at the root install it and then call these).
-BUILD_DIR ?= build
+# The toolkit: Qt 5, or Qt 6 with QT_MAJOR=6, each built in folders of its
+# own (build/ and build-qt6/).
+QT_MAJOR ?= 5
+export QT_MAJOR
+QT_SUFFIX := $(if $(filter 5,$(QT_MAJOR)),,-qt$(QT_MAJOR))
+BUILD_DIR ?= build$(QT_SUFFIX)
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 # CI treats warnings as errors.
 ifneq ($(CI),)
 CMAKE_FLAGS += -DTAVIX_WERROR=ON
 endif
+# Last: once overridden, the variable takes no plain assignment any more.
+override CMAKE_FLAGS += -DQT_MAJOR=$(QT_MAJOR)
 
 .PHONY: all deps deps-test deps-package build run test clean deps-fuzz fuzz test-asan
 
@@ -56,22 +63,23 @@ bench: deps
 clean:
 	rm -rf $(BUILD_DIR)
 
-# The test suite again, built with AddressSanitizer and UBSan; any report
-# fails the run. Leaks inside the toolkit's own libraries are suppressed by
-# tests/lsan.supp, never ours.
-ASAN_BUILD_DIR ?= build-asan
+# The test suite again, built with AddressSanitizer and UBSan (the bench
+# left out); any report fails the run. Leaks inside the toolkit's own
+# libraries are suppressed by tests/lsan.supp, never ours.
+ASAN_BUILD_DIR ?= build-asan$(QT_SUFFIX)
 SANITIZER_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
 test-asan: deps-test
-	cmake -S . -B $(ASAN_BUILD_DIR) -DTAVIX_SANITIZE=ON -DTAVIX_BUILD_TESTS=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(ASAN_BUILD_DIR) -DTAVIX_SANITIZE=ON -DTAVIX_BUILD_TESTS=ON -DTAVIX_BUILD_BENCH=OFF \
+		$(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	cd $(ASAN_BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
 
 # libFuzzer targets, each run for FUZZ_SECONDS on a copy of its seed corpus
 # in the build folder, so that the committed seeds never grow.
-FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_BUILD_DIR ?= build-fuzz$(QT_SUFFIX)
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = fuzz_sentences fuzz_lineframer fuzz_process_line
 FUZZ_FLAGS ?=
@@ -109,7 +117,8 @@ fuzz: deps-fuzz
 mutants: deps
 	MUTANTS="$(MUTANTS)" KEEP="$(KEEP)" JOBS="$(JOBS)" tools/mutants/run.sh
 
-# The Windows build, cross-compiled here with MinGW-w64: the tool, the zip
+# The Windows build, cross-compiled here with MinGW-w64 against Qt 5 whatever
+# QT_MAJOR says: the tool, the zip
 # build-windows/tavix-gateway-tool-<version>-win64.zip and the installer
 # build-windows/tavix-gateway-tool-<version>-setup.exe. The first run builds
 # Qt for Windows into a cache outside the tree (about half an hour on two
@@ -124,7 +133,7 @@ windows: deps-windows
 	qt=$$(JOBS=$(JOBS) packaging/windows/build-qt.sh) && \
 	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release \
 		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/packaging/windows/toolchain-mingw64.cmake \
-		-DTAVIX_QT_PREFIX="$$qt" $(CMAKE_FLAGS)
+		-DTAVIX_QT_PREFIX="$$qt" $(CMAKE_FLAGS) -DQT_MAJOR=5
 	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
 	cmake --build $(WINDOWS_BUILD_DIR) --target windows-dist
 

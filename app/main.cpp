@@ -5,12 +5,7 @@
 
 int main(int argc, char *argv[])
 {
-    // Follow the desktop's scale factor: the form's fixed geometry and its
-    // pictures are in device-independent pixels, so on a display scaled to
-    // 200% they double instead of shrinking to half. Both must be set before
-    // the application object exists.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    MainWindow::prepareApplication();
     QApplication app(argc, argv);
 #ifdef Q_OS_WIN
     // The form marks buttons by colour (Change Mode green or red, LOG OFF

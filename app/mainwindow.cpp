@@ -173,6 +173,24 @@ QIcon MainWindow::toolIcon()
     return QIcon::fromTheme(QStringLiteral("tavix-gateway-tool"), bundled);
 }
 
+void MainWindow::prepareApplication()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Follow the desktop's scale factor: the form's fixed geometry and its
+    // pictures are in device-independent pixels, so on a display scaled to
+    // 200% they double instead of shrinking to half. Qt 6 always does.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
+    // The X11 platform of Qt 5 sets up OpenGL as it connects to the display,
+    // which loads the Mesa driver and its LLVM compiler: more than half of
+    // the tool's memory, for drawing it never does (its widgets are drawn on
+    // the CPU). Qt 6 would load it at the first use, but there is none. A
+    // user's own choice of integration stands.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+}
+
 void MainWindow::setPortLister(PortLister lister)
 {
     port_lister = std::move(lister);

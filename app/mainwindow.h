@@ -41,6 +41,8 @@ public:
     // The tool's icon: the installed icon theme's copy when there is one,
     // the bundled copy otherwise.
     static QIcon toolIcon();
+    // What the tool sets before its application object exists.
+    static void prepareApplication();
 
     // Seams for tests and developer tools; nothing a user can reach.
     using PortLister = std::function<QList<tavix::SerialPortEntry>()>;

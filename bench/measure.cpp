@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <chrono>
@@ -157,10 +158,32 @@ double WindowedShare::median() const
     return sorted.size() % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
 }
 
-qint64 residentBytes()
+qint64 residentBytes(qint64 pid)
 {
-    const QList<QByteArray> fields = readProcFile(QStringLiteral("/proc/self/statm")).split(' ');
+    const QList<QByteArray> fields
+        = readProcFile(pid > 0 ? QStringLiteral("/proc/%1/statm").arg(pid)
+                               : QStringLiteral("/proc/self/statm"))
+              .split(' ');
     return fields.value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+}
+
+QStringList openGlDriversMapped(qint64 pid)
+{
+    static const QRegularExpression driver(QStringLiteral(
+        "^(libLLVM|libGLX_mesa|libEGL_mesa|libglapi|libgbm|.*_dri\\.so|libqxcb-.*-integration)"));
+    QStringList found;
+    const QList<QByteArray> lines
+        = readProcFile(QStringLiteral("/proc/%1/maps").arg(pid)).split('\n');
+    for (const QByteArray &line : lines) {
+        const int slash = line.lastIndexOf('/');
+        if (slash < 0)
+            continue;
+        const QString file = QString::fromLocal8Bit(line.mid(slash + 1));
+        if (driver.match(file).hasMatch() && !found.contains(file))
+            found << file;
+    }
+    found.sort();
+    return found;
 }
 
 QByteArray loadAverage()

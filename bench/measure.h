@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -59,8 +60,16 @@ private:
     bool ok = true;
 };
 
-// Resident set of the process, in bytes.
-qint64 residentBytes();
+// Resident set of this process, or of another one by pid, in bytes; 0 when
+// it cannot be read.
+qint64 residentBytes(qint64 pid = 0);
+
+// The OpenGL drivers mapped into a process, by file name: Mesa's, the LLVM
+// it compiles shaders with, the toolkit's GL integration plugins. Not the
+// vendor-neutral dispatch libraries (libGL, libGLX, libEGL, libGLdispatch):
+// the toolkit's Gui library links them, and they load no driver by
+// themselves.
+QStringList openGlDriversMapped(qint64 pid);
 
 // The system's one-minute load average, as /proc/loadavg has it.
 QByteArray loadAverage();

@@ -243,6 +243,23 @@ void Console::setLocalEcho(bool on)
     setReadOnly(!on);
 }
 
+// Read-only is not enough on every toolkit version: Qt 6 still offers a
+// read-only pane to input methods and lets their text in at the cursor.
+void Console::inputMethodEvent(QInputMethodEvent *e)
+{
+    if (local_echo)
+        QPlainTextEdit::inputMethodEvent(e);
+    else
+        e->ignore();
+}
+
+QVariant Console::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    if (query == Qt::ImEnabled && !local_echo)
+        return false;
+    return QPlainTextEdit::inputMethodQuery(query);
+}
+
 void Console::keyPressEvent(QKeyEvent *e)
 {
     switch (e->key()) {

@@ -10,6 +10,16 @@
 include(GNUInstallDirs)
 
 set(TAVIX_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+# The Qt 6 build is a package of a name of its own, so that its file and apt
+# tell it from the Qt 5 build's; installing either replaces the other.
+set(TAVIX_PACKAGE_NAME tavix-gateway-tool)
+set(CPACK_DEBIAN_PACKAGE_CONFLICTS tavix-gateway-tool-qt6)
+if(QT_MAJOR STREQUAL "6")
+    set(TAVIX_PACKAGE_NAME tavix-gateway-tool-qt6)
+    set(CPACK_DEBIAN_PACKAGE_CONFLICTS tavix-gateway-tool)
+    set(CPACK_DEBIAN_PACKAGE_PROVIDES tavix-gateway-tool)
+endif()
+set(CPACK_DEBIAN_PACKAGE_REPLACES ${CPACK_DEBIAN_PACKAGE_CONFLICTS})
 # Installing and packaging take what has been built: `make package` builds
 # first, and the package test must not rebuild the tree under the other tests
 # running beside it.
@@ -49,10 +59,10 @@ install(FILES ${TAVIX_PACKAGING_DIR}/${TAVIX_APPSTREAM_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${CMAKE_BINARY_DIR}/tavix-gateway-tool.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${TAVIX_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/changelog.Debian.gz
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TAVIX_PACKAGE_NAME})
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME tavix-gateway-tool)
+set(CPACK_PACKAGE_NAME ${TAVIX_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR "Halvane")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Connect to, watch and configure Halvane NMEA 2000 gateways")
@@ -71,7 +81,7 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 # tavix-gateway-tool_<version>-<release>_<arch>.deb, as Debian names its files.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # dpkg-shlibdeps fills Depends from the libraries the binary really links
-# (the Qt 5 libraries, libstdc++, libc), with the versions this build needs.
+# (the Qt libraries, libstdc++, libc), with the versions this build needs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 # The build type keeps debug information; the package does not need it.
@@ -79,8 +89,13 @@ set(CPACK_STRIP_FILES ON)
 include(CPack)
 
 if(TAVIX_BUILD_TESTS)
+    # The toolkit libraries the package must depend on, as this build links
+    # them; the test asks dpkg which packages hold them.
+    set(qt_libraries $<TARGET_FILE:Qt${QT_MAJOR}::Widgets> $<TARGET_FILE:Qt${QT_MAJOR}::SerialPort>
+                     $<TARGET_FILE:Qt${QT_MAJOR}::Network>)
     add_test(NAME tst_package
              COMMAND bash ${PROJECT_SOURCE_DIR}/tests/tst_package.sh
-                     ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} "${TAVIX_ICON_SIZES}" ${TAVIX_APPSTREAM_ID})
+                     ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} "${TAVIX_ICON_SIZES}" ${TAVIX_APPSTREAM_ID}
+                     ${TAVIX_PACKAGE_NAME} "${qt_libraries}")
     set_tests_properties(tst_package PROPERTIES TIMEOUT 300 ENVIRONMENT "LC_ALL=C.UTF-8")
 endif()

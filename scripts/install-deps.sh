@@ -2,9 +2,11 @@
 # Installs the Debian packages the project needs that are missing, and nothing
 # when they are all present already. Without arguments: what building and
 # running the tool takes, make included, so that it works on a machine that
-# has nothing but git. Named sets add to that:
+# has nothing but git, with Qt 5, or Qt 6 when QT_MAJOR=6 is in the
+# environment. Named sets add to that:
 #
-#   package      what `make package` needs beyond the build
+#   package      what `make package` needs beyond the build (nothing now: the
+#                build's set has it, so that no second root step comes)
 #   test         what the test suite needs beyond the build (the package checks)
 #   screenshots  Xvfb and ImageMagick, for the README's screenshots
 #   fuzz         clang and its sanitizer runtime, for `make fuzz`
@@ -17,14 +19,23 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     # A bare system has no font, and the window would show no text.
     fonts-dejavu-core
+    # What the package's build looks at its files with.
+    file
 )
+case "${QT_MAJOR:-5}" in
+5) packages+=(qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev) ;;
+6) packages+=(qt6-base-dev qt6-base-dev-tools qt6-serialport-dev) ;;
+*)
+    echo "install-deps: QT_MAJOR is '$QT_MAJOR': 5 or 6" >&2
+    exit 2
+    ;;
+esac
 for extra in "$@"; do
     case "$extra" in
-    package) packages+=(file) ;;
-    test) packages+=(file lintian appstream desktop-file-utils) ;;
+    package) ;;
+    test) packages+=(lintian appstream desktop-file-utils) ;;
     screenshots) packages+=(xvfb xauth imagemagick x11-utils) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     # dpkg-dev unpacks Debian's Qt sources; fonts-wine gives Wine the
@@ -58,10 +69,15 @@ if [ "$(id -u)" -ne 0 ]; then
     if command -v sudo >/dev/null && { sudo -n true 2>/dev/null || sudo -v; }; then
         as_root=(sudo)
     else
-        echo "install-deps: installing packages needs root, and sudo is missing or not allowed for you: run" \
-            "su -c 'apt-get update && apt-get install --no-install-recommends ${missing[*]}'" \
-            "with the root password (or ask whoever looks after this computer to), then run the" \
-            "same command again." >&2
+        cat >&2 <<EOF
+install-deps: installing packages needs root, and sudo is missing or not allowed
+for you. Run this with the root password (or ask whoever looks after this
+computer to):
+
+    su -c 'apt-get update && apt-get install --no-install-recommends ${missing[*]}'
+
+Then run ./run or ./test again.
+EOF
         exit 1
     fi
 fi

@@ -5,15 +5,19 @@
 # fields), the files it holds, the version it names, the copyright and
 # changelog, the desktop entry and the AppStream metadata.
 #
-#   tst_package.sh BUILD_DIR VERSION "16;32;..." APPSTREAM_ID
+#   tst_package.sh BUILD_DIR VERSION "16;32;..." APPSTREAM_ID PACKAGE "QT_LIBRARY;..."
 set -uo pipefail
 
 build=${1:?build folder}
 version=${2:?project version}
 IFS=';' read -r -a sizes <<<"${3:?icon sizes}"
 appstream_id=${4:?AppStream id}
+pkg=${5:?package name}
+IFS=';' read -r -a qt_libraries <<<"${6:?toolkit libraries}"
 
-pkg=tavix-gateway-tool
+# The program and its files keep their name whichever toolkit's package
+# holds them.
+prog=tavix-gateway-tool
 passed=0
 failed=0
 check() { # check DESCRIPTION COMMAND...
@@ -54,16 +58,18 @@ check "$(basename "$deb") is version $version-<release> for $(dpkg --print-archi
     grep -Eq "^${pkg}_${version//./\\.}-[0-9]+_$(dpkg --print-architecture)\.deb$" \
     <<<"$(basename "$deb")"
 echo "Depends: $(field Depends)"
-for lib in libqt5widgets5 libqt5serialport5 libqt5network5; do
-    check "Depends names $lib" grep -Eq "(^|, )$lib( |,|$)" <<<"$(field Depends)"
+depends_on() { [ -n "$1" ] && grep -Eq "(^|, )$1( |,|$)" <<<"$(field Depends)"; }
+for library in "${qt_libraries[@]}"; do
+    lib=$(dpkg -S "$(readlink -f "$library")" 2>/dev/null | cut -d: -f1)
+    check "Depends names ${lib:-the package of $library}" depends_on "$lib"
 done
 
 doc=./usr/share/doc/$pkg
-expected=("./usr/bin/$pkg" "./usr/share/applications/$pkg.desktop" "$doc/copyright"
-    "$doc/changelog.Debian.gz" "./usr/share/man/man1/$pkg.1.gz"
+expected=("./usr/bin/$prog" "./usr/share/applications/$prog.desktop" "$doc/copyright"
+    "$doc/changelog.Debian.gz" "./usr/share/man/man1/$prog.1.gz"
     "./usr/share/metainfo/$appstream_id.metainfo.xml")
 for s in "${sizes[@]}"; do
-    expected+=("./usr/share/icons/hicolor/${s}x${s}/apps/$pkg.png")
+    expected+=("./usr/share/icons/hicolor/${s}x${s}/apps/$prog.png")
 done
 actual=$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $6 }' | sort)
 check "the package holds the tool, its desktop entry, ${#sizes[@]} icons, its documents and metadata" \
@@ -75,12 +81,12 @@ check "the copyright file is machine-readable" grep -qx \
     'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$root/$doc/copyright"
 check "the changelog's latest entry is the package's version $(field Version)" \
     test "$(zcat "$root/$doc/changelog.Debian.gz" | head -1 | cut -d' ' -f1,2)" = \
-    "$pkg ($(field Version))"
+    "$prog ($(field Version))"
 
-desktop=$root/usr/share/applications/$pkg.desktop
+desktop=$root/usr/share/applications/$prog.desktop
 check "desktop-file-validate finds nothing to say" test -z "$(desktop-file-validate "$desktop" 2>&1)"
 desktop-file-validate "$desktop"
-check "the desktop entry's icon is the packaged one" grep -qx "Icon=$pkg" "$desktop"
+check "the desktop entry's icon is the packaged one" grep -qx "Icon=$prog" "$desktop"
 
 metainfo=$root/usr/share/metainfo/$appstream_id.metainfo.xml
 # No network here: the screenshot's address is checked for its form only.
@@ -93,7 +99,7 @@ holds() { # holds FILE TEXT...: every TEXT is in FILE
 }
 check "the metainfo names a screenshot, release $version and the desktop entry" \
     holds "$metainfo" '<screenshot type="default">' "<release version=\"$version\"" \
-    "<launchable type=\"desktop-id\">$pkg.desktop</launchable>"
+    "<launchable type=\"desktop-id\">$prog.desktop</launchable>"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -43,7 +43,7 @@ constexpr std::array<int, 6> icon_sizes{ 16, 32, 48, 64, 128, 256 };
 
 const QColor accent(0xf2, 0x8c, 0x28); // the maker's orange
 
-QFont sansFont(qreal pixelSize, int weight)
+QFont sansFont(qreal pixelSize, QFont::Weight weight)
 {
     QFont f(QStringLiteral("Nimbus Sans"));
     f.setPixelSize(qRound(pixelSize));
