@@ -108,6 +108,28 @@ click() {
     xdotool mousemove --window "$1" "$2" "$3" click 1
 }
 
+close_tool() {
+    wine taskkill /IM tavix-gateway-tool.exe >/dev/null 2>&1
+    wineserver -w
+}
+
+# starts_on_selection_page <screenshot> <what started the tool>: the tool
+# opens its window on the selection page; then it is closed.
+starts_on_selection_page() {
+    local window
+    if ! window=$(wait_window "$title"); then
+        fail "$2 opened no window"
+    else
+        shot "$window" "$1"
+        if reads "$1" "Select your product"; then
+            pass "$2 starts the tool on its selection page"
+        else
+            fail "$2: no selection prompt in $1 ($(cat "$work/ocr.txt"))"
+        fi
+    fi
+    close_tool
+}
+
 # --- 1. The test programs, as Windows programs ----------------------------
 # With the DLLs of the Qt build and of the compiler; the tool's own folder
 # below must do without. On the real Windows platform plugin: the Windows
@@ -138,20 +160,9 @@ done
 # --- 2. The zip -----------------------------------------------------------
 mkdir -p "$work/unzipped"
 (cd "$work/unzipped" && cmake -E tar xf "$win_build/$name-win64.zip")
-if [ -x "$work/unzipped/$name/tavix-gateway-tool.exe" ] || [ -f "$work/unzipped/$name/tavix-gateway-tool.exe" ]; then
+if [ -f "$work/unzipped/$name/tavix-gateway-tool.exe" ]; then
     (cd "$work/unzipped/$name" && wine tavix-gateway-tool.exe >/dev/null 2>&1 &)
-    if window=$(wait_window "$title"); then
-        shot "$window" zip-selection-page.png
-        if reads zip-selection-page.png "Select your product"; then
-            pass "the zip's tool starts on its own DLLs and shows the selection page"
-        else
-            fail "the zip's tool: no selection prompt in zip-selection-page.png ($(cat "$work/ocr.txt"))"
-        fi
-    else
-        fail "the zip's tool opened no window"
-    fi
-    wine taskkill /IM tavix-gateway-tool.exe >/dev/null 2>&1
-    wineserver -w
+    starts_on_selection_page zip-selection-page.png "the unzipped folder, on its own DLLs,"
 else
     fail "the zip holds no $name/tavix-gateway-tool.exe"
 fi
@@ -179,14 +190,7 @@ if window=$(wait_window "$setup_title"); then
 else
     fail "the installer opened no window"
 fi
-if window=$(wait_window "$title"); then
-    shot "$window" installed-selection-page.png
-    reads installed-selection-page.png "Select your product" &&
-        pass "the installer's last page starts the tool" ||
-        fail "the installed tool: no selection prompt in installed-selection-page.png"
-fi
-wine taskkill /IM tavix-gateway-tool.exe >/dev/null 2>&1
-wineserver -w
+starts_on_selection_page installed-selection-page.png "the installer's last page"
 
 if [ -f "$installed/tavix-gateway-tool.exe" ] && [ -f "$installed/platforms/qwindows.dll" ] &&
     [ -f "$shortcut" ]; then
@@ -203,16 +207,7 @@ fi
 
 # The Start-menu entry starts the tool, in the user's Documents.
 wine start "$(winepath -w "$shortcut")" >/dev/null 2>&1
-if window=$(wait_window "$title"); then
-    shot "$window" start-menu-selection-page.png
-    reads start-menu-selection-page.png "Select your product" &&
-        pass "the Start-menu entry starts the tool" ||
-        fail "the Start-menu entry: no selection prompt in start-menu-selection-page.png"
-else
-    fail "the Start-menu entry opened no window"
-fi
-wine taskkill /IM tavix-gateway-tool.exe >/dev/null 2>&1
-wineserver -w
+starts_on_selection_page start-menu-selection-page.png "the Start-menu entry"
 
 # --- 4. The Torvel, on its own address in a namespace of its own ---------
 if [ "$(id -u)" -eq 0 ] && command -v ip >/dev/null && [ -x "$linux_build/tools/gateway-sim/gateway-sim" ]; then
@@ -243,8 +238,7 @@ if [ "$(id -u)" -eq 0 ] && command -v ip >/dev/null && [ -x "$linux_build/tools/
     else
         fail "the installed tool opened no window in the namespace"
     fi
-    wine taskkill /IM tavix-gateway-tool.exe >/dev/null 2>&1
-    wineserver -w
+    close_tool
     kill "$sim_pid" 2>/dev/null
     sim_pid=
     ip netns delete "$netns"
