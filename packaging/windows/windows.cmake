@@ -12,11 +12,11 @@ set_target_properties(tavix-gateway-tool PROPERTIES WIN32_EXECUTABLE ON)
 set_property(SOURCE ${CMAKE_BINARY_DIR}/tavix-gateway-tool.rc APPEND PROPERTY
              OBJECT_DEPENDS ${TAVIX_WINDOWS_DIR}/tavix-gateway-tool.ico)
 
-# Where Qt's DLLs and plugins are, for the folder and for running the test
-# programs under Wine.
-get_target_property(TAVIX_QMAKE Qt5::qmake IMPORTED_LOCATION)
-get_filename_component(TAVIX_QT_PREFIX ${TAVIX_QMAKE} DIRECTORY)
-get_filename_component(TAVIX_QT_PREFIX ${TAVIX_QT_PREFIX} DIRECTORY)
+# TAVIX_QT_PREFIX, the Qt that build-qt.sh made, holds the DLLs and plugins
+# the folder takes.
+if(NOT TAVIX_QT_PREFIX)
+    message(FATAL_ERROR "TAVIX_QT_PREFIX names no Qt for Windows: build with make windows")
+endif()
 
 add_custom_target(windows-dist
     COMMAND bash ${TAVIX_WINDOWS_DIR}/dist.sh
